@@ -16,9 +16,10 @@ void HTTPRequestOperation::start()
     // The exchange keeps this operation alive until its outcome has been handed to the main queue and used.
     m_exchange = m_client.send(m_request, [self = shared_from_this(), completion = std::move(m_completion)](
                                               Result<http::Response> outcome) mutable {
-        MainQueue::shared().post([self, completion, outcome = std::move(outcome)]() mutable {
-            completion(std::move(outcome));
-        });
+        // An answer that arrives after the program's loop has gone has nobody to go to.
+        if (MainQueue* queue = MainQueue::installed()) {
+            queue->post([self, completion, outcome = std::move(outcome)]() mutable { completion(std::move(outcome)); });
+        }
     });
 }
 

@@ -1,0 +1,165 @@
+#include "ShellCore/TlsStream.h"
+
+#include <boost/asio/ssl/error.hpp>
+#include <openssl/err.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+namespace vantrel {
+
+using boost::system::error_code;
+
+namespace {
+
+// The largest plaintext of one TLS record: gathering up to this much makes full-sized records.
+constexpr std::size_t kRecordPayload = 16 * 1024;
+
+} // namespace
+
+TlsStream::TlsStream(const executor_type& executor, SSL_CTX* context)
+    : m_socket(executor)
+    , m_ssl(SSL_new(context), &SSL_free)
+{
+    if (!m_ssl) {
+        throw std::bad_alloc();
+    }
+    SSL_set_connect_state(m_ssl.get());
+    // Writes may be retried from another buffer with the same bytes, and may complete a record at a time;
+    // record buffers are returned to the allocator whenever they are empty.
+    SSL_set_mode(m_ssl.get(),
+                 SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER | SSL_MODE_RELEASE_BUFFERS);
+}
+
+TlsStream::~TlsStream() = default;
+
+TlsStream::Attempt TlsStream::prepareSocket()
+{
+    Attempt attempt;
+    if (m_socketPrepared) {
+        return attempt;
+    }
+    m_socket.non_blocking(true, attempt.error);
+    if (!attempt.error && SSL_set_fd(m_ssl.get(), m_socket.native_handle()) != 1) {
+        attempt.error = boost::asio::error::bad_descriptor;
+    }
+    m_socketPrepared = !attempt.error;
+    return attempt;
+}
+
+TlsStream::Attempt TlsStream::handshakeOnce()
+{
+    if (Attempt prepared = prepareSocket(); prepared.error) {
+        return prepared;
+    }
+    ERR_clear_error();
+    const int result = SSL_do_handshake(m_ssl.get());
+    return outcomeOf(result, 0);
+}
+
+TlsStream::Attempt TlsStream::readOnce(void* data, std::size_t size)
+{
+    if (size == 0) {
+        return {};
+    }
+    if (Attempt prepared = prepareSocket(); prepared.error) {
+        return prepared;
+    }
+    ERR_clear_error();
+    std::size_t read = 0;
+    const int result = SSL_read_ex(m_ssl.get(), data, size, &read);
+    return outcomeOf(result, read);
+}
+
+TlsStream::Attempt TlsStream::writeOnce(const void* data, std::size_t size)
+{
+    if (size == 0) {
+        return {};
+    }
+    if (Attempt prepared = prepareSocket(); prepared.error) {
+        return prepared;
+    }
+    ERR_clear_error();
+    std::size_t written = 0;
+    const int result = SSL_write_ex(m_ssl.get(), data, size, &written);
+    return outcomeOf(result, written);
+}
+
+TlsStream::Attempt TlsStream::outcomeOf(int result, std::size_t transferred)
+{
+    Attempt attempt;
+    if (result == 1) {
+        attempt.transferred = transferred;
+        return attempt;
+    }
+    switch (SSL_get_error(m_ssl.get(), result)) {
+    case SSL_ERROR_WANT_READ:
+        attempt.status = Attempt::Status::WantRead;
+        break;
+    case SSL_ERROR_WANT_WRITE:
+        attempt.status = Attempt::Status::WantWrite;
+        break;
+    case SSL_ERROR_ZERO_RETURN:
+        attempt.error = boost::asio::error::eof;
+        break;
+    case SSL_ERROR_SYSCALL:
+        attempt.error = errno != 0 ? error_code(errno, boost::system::system_category())
+                                   : error_code(boost::asio::ssl::error::stream_truncated);
+        break;
+    default: {
+        const unsigned long reason = ERR_get_error();
+        if (ERR_GET_REASON(reason) == SSL_R_UNEXPECTED_EOF_WHILE_READING) {
+            attempt.error = boost::asio::ssl::error::stream_truncated;
+        } else {
+            attempt.error = error_code(static_cast<int>(reason), boost::asio::error::get_ssl_category());
+        }
+        break;
+    }
+    }
+    return attempt;
+}
+
+std::pair<const void*, std::size_t> TlsStream::gather(const boost::asio::const_buffer* first, std::size_t count)
+{
+    if (count == 0) {
+        return {nullptr, 0};
+    }
+    if (count == 1 || first->size() >= kRecordPayload) {
+        return {first->data(), first->size()};
+    }
+    // Small pieces (a frame header, then its payload) would each become a record of their own. The block is
+    // per thread: each attempt gathers again from the caller's buffers, which stay put until the write completes.
+    thread_local std::array<char, kRecordPayload> block;
+    std::size_t used = 0;
+    for (std::size_t i = 0; i < count && used < block.size(); ++i) {
+        const std::size_t take = std::min(first[i].size(), block.size() - used);
+        std::memcpy(block.data() + used, first[i].data(), take);
+        used += take;
+    }
+    return {block.data(), used};
+}
+
+void TlsStream::shutdownAndClose()
+{
+    if (m_socketPrepared && m_socket.is_open()) {
+        ERR_clear_error();
+        SSL_shutdown(m_ssl.get()); // non-blocking: sends the close notification if the socket takes it now
+    }
+    error_code ignored;
+    m_socket.shutdown(Socket::shutdown_both, ignored);
+    m_socket.close(ignored);
+}
+
+void beast_close_socket(TlsStream& stream)
+{
+    stream.shutdownAndClose();
+}
+
+void teardown(boost::beast::role_type, TlsStream& stream, boost::system::error_code& error)
+{
+    error = {};
+    stream.shutdownAndClose();
+}
+
+} // namespace vantrel
