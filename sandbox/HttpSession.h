@@ -1,0 +1,55 @@
+#pragma once
+
+#include "sandbox/HttpMessages.h"
+
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/ssl/context.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/beast/core/flat_buffer.hpp>
+#include <boost/beast/core/tcp_stream.hpp>
+#include <boost/beast/http/parser.hpp>
+#include <boost/beast/ssl/ssl_stream.hpp>
+
+#include <memory>
+#include <optional>
+
+namespace vantrel::sandbox {
+
+class ServiceRouter;
+struct ServiceState;
+
+/**
+ * One accepted HTTPS connection: TLS handshake, then HTTP/1.1 requests one after another (keep-alive honoured).
+ * Applies the HTTP faults, hands requests to the router, and hands relay upgrade requests over to a new
+ * RelaySession. Lives on its own strand (the socket's executor).
+ */
+class HttpSession : public std::enable_shared_from_this<HttpSession> {
+public:
+    HttpSession(boost::asio::ip::tcp::socket socket, boost::asio::ssl::context& tls, ServiceState& state,
+                ServiceRouter& router);
+
+    void run();
+
+private:
+    void onHandshake(const boost::system::error_code& error);
+    void doRead();
+    void onRead(const boost::system::error_code& error);
+    void dispatchRequest();
+    void answer(HttpResponse response);
+    void onWrite(const boost::system::error_code& error, bool close);
+    void upgradeToRelay();
+    void doClose();
+    /** Closes the TCP connection without a TLS goodbye or an answer. */
+    void abort();
+
+    boost::beast::ssl_stream<boost::beast::tcp_stream> m_stream; // owned; handed to a RelaySession on upgrade
+    ServiceState& m_state;     // outlives every session
+    ServiceRouter& m_router;   // outlives every session
+    boost::beast::flat_buffer m_buffer;
+    std::optional<boost::beast::http::request_parser<boost::beast::http::string_body>> m_parser;
+    HttpRequest m_request;     // the request being answered
+    std::shared_ptr<HttpResponse> m_response; // the answer being written
+    boost::asio::steady_timer m_delay;        // delay faults
+};
+
+} // namespace vantrel::sandbox
