@@ -245,11 +245,14 @@ void M2MRoutingSocketConnector::deliver(std::string_view message)
                   decoded.error().description);
         return;
     }
+    // A packet is a non-empty list whose first element, the type, is a byte string of decimal text: the relay
+    // writes every scalar that way. Anything else is not a packet.
     const BencodeValue root = decoded.value().root();
     const auto first = root.element(0);
-    const auto type = first ? incomingInteger(*first) : std::nullopt;
-    if (!root.isList() || !type) {
-        return; // not a packet: only non-empty lists are
+    const auto type = first && first->isBytes() ? incomingInteger(*first) : std::nullopt;
+    if (!type) {
+        logFormat("relay connection for {}: dropped a message that is not a packet", deviceSerial);
+        return;
     }
     const RelayPacket packet{*type, root};
     if (packet.type == kPingType) {

@@ -5,7 +5,10 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
+#include <cstdint>
 #include <cstring>
+#include <sys/socket.h>
 
 namespace vantrel {
 
@@ -15,6 +18,63 @@ namespace {
 
 // The largest plaintext of one TLS record: gathering up to this much makes full-sized records.
 constexpr std::size_t kRecordPayload = 16 * 1024;
+
+// OpenSSL's own socket layer writes with write(2), which raises SIGPIPE on a connection the peer has closed and
+// would end the whole process. This one sends with MSG_NOSIGNAL; the error then comes back as EPIPE.
+int socketOf(BIO* bio)
+{
+    return static_cast<int>(reinterpret_cast<std::intptr_t>(BIO_get_data(bio)));
+}
+
+int socketWrite(BIO* bio, const char* data, std::size_t size, std::size_t* written)
+{
+    BIO_clear_retry_flags(bio);
+    const ssize_t sent = ::send(socketOf(bio), data, size, MSG_NOSIGNAL);
+    if (sent < 0) {
+        if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
+            BIO_set_retry_write(bio);
+        }
+        return 0;
+    }
+    *written = static_cast<std::size_t>(sent);
+    return 1;
+}
+
+int socketRead(BIO* bio, char* data, std::size_t size, std::size_t* read)
+{
+    BIO_clear_retry_flags(bio);
+    const ssize_t received = ::recv(socketOf(bio), data, size, 0);
+    if (received < 0) {
+        if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
+            BIO_set_retry_read(bio);
+        }
+        return 0;
+    }
+    if (received == 0) {
+        errno = 0; // the peer closed: an end of file, not a failure
+        return 0;
+    }
+    *read = static_cast<std::size_t>(received);
+    return 1;
+}
+
+long socketControl(BIO*, int command, long, void*)
+{
+    return command == BIO_CTRL_FLUSH ? 1 : 0;
+}
+
+const BIO_METHOD* quietSocketMethod()
+{
+    static BIO_METHOD* const method = [] {
+        BIO_METHOD* made = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK | BIO_TYPE_DESCRIPTOR,
+                                        "socket without SIGPIPE");
+        BIO_meth_set_write_ex(made, socketWrite);
+        BIO_meth_set_read_ex(made, socketRead);
+        BIO_meth_set_ctrl(made, socketControl);
+        return made;
+    }();
+    return method;
+}
 
 } // namespace
 
@@ -41,9 +101,14 @@ TlsStream::Attempt TlsStream::prepareSocket()
         return attempt;
     }
     m_socket.non_blocking(true, attempt.error);
-    if (!attempt.error && SSL_set_fd(m_ssl.get(), m_socket.native_handle()) != 1) {
-        attempt.error = boost::asio::error::bad_descriptor;
+    BIO* bio = attempt.error ? nullptr : BIO_new(quietSocketMethod());
+    if (bio == nullptr) {
+        attempt.error = attempt.error ? attempt.error : error_code(boost::asio::error::no_memory);
+        return attempt;
     }
+    BIO_set_data(bio, reinterpret_cast<void*>(static_cast<std::intptr_t>(m_socket.native_handle())));
+    BIO_set_init(bio, 1);
+    SSL_set_bio(m_ssl.get(), bio, bio); // the connection owns the BIO from here
     m_socketPrepared = !attempt.error;
     return attempt;
 }

@@ -132,7 +132,7 @@ protected:
     }
 
     template <class Function>
-    auto onMain(Function function)
+    auto onMain(Function function) -> decltype(function())
     {
         std::packaged_task<decltype(function())()> task(std::move(function));
         auto result = task.get_future();
@@ -216,7 +216,7 @@ TEST_F(TunnelTest, ADeviceThatSpeaksFirstIsHeardWithoutSending)
     ASSERT_TRUE(banner);
     auto client = LoopbackClient::connect(forward(kGateway, "80"));
     ASSERT_TRUE(client);
-    EXPECT_EQ(client->receiveLine(), *banner + "\n");
+    EXPECT_EQ(client->receiveLine(), *banner);
     ASSERT_TRUE(client->send("after the banner"));
     EXPECT_EQ(client->receive(16), "after the banner");
 }
@@ -355,8 +355,8 @@ TEST_F(TunnelTest, ASlowLocalReaderHoldsBackAFastDevice)
         return still;
     }));
     EXPECT_LT(settled, 32 * 1024 * 1024);
-    ASSERT_TRUE(client->receive(4 * 1024 * 1024, 30s)); // and it flows again once the reader reads
-    EXPECT_GT(sentSoFar(), settled);
+    // Once the reader reads again, everything held back arrives and the source goes on.
+    EXPECT_TRUE(client->receive(static_cast<std::size_t>(settled) + 1024 * 1024, 60s));
 }
 
 TEST_F(TunnelTest, AStalledRelayHoldsBackAFastClient)
