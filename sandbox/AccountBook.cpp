@@ -12,7 +12,7 @@ AccountBook::AccountBook(const std::vector<FixtureAccount>& accounts)
 {
     for (const FixtureAccount& account : accounts) {
         m_accounts.emplace(normalised(account.email), account);
-        m_tokens[account.token] = TokenGrant{normalised(account.email), false};
+        m_tokens[account.token] = TokenGrant {normalised(account.email), false};
     }
 }
 
@@ -55,10 +55,10 @@ AccountBook::SignIn AccountBook::signIn(const std::string& email, const std::str
     }
     if (account->secondFactor) {
         std::string preToken = freshTokenLocked("preauth");
-        m_tokens[preToken] = TokenGrant{normalised(email), true};
+        m_tokens[preToken] = TokenGrant {normalised(email), true};
         return {PasswordCheck::secondFactorNeeded, preToken};
     }
-    m_tokens[account->token] = TokenGrant{normalised(email), false};
+    m_tokens[account->token] = TokenGrant {normalised(email), false};
     return {PasswordCheck::signedIn, account->token};
 }
 
@@ -69,7 +69,7 @@ std::optional<std::string> AccountBook::verifySecondFactor(const std::string& em
     if (!account || !account->secondFactor || *account->secondFactor != code) {
         return std::nullopt;
     }
-    m_tokens[account->token] = TokenGrant{normalised(email), false};
+    m_tokens[account->token] = TokenGrant {normalised(email), false};
     return account->token;
 }
 
@@ -83,7 +83,7 @@ std::optional<std::string> AccountBook::registerAccount(const std::string& email
     account.email = normalised(email);
     account.token = freshTokenLocked("token");
     account.profile = {{"name", ""}, {"email_verified", false}, {"has_usable_password", false}, {"device_limit", 0}};
-    m_tokens[account.token] = TokenGrant{account.email, false};
+    m_tokens[account.token] = TokenGrant {account.email, false};
     std::string token = account.token;
     m_accounts.emplace(account.email, std::move(account));
     return token;

@@ -59,8 +59,8 @@ private:
 
     mutable std::mutex m_mutex;
     std::map<std::string, FixtureAccount> m_accounts; ///< by normalised e-mail; guarded by m_mutex
-    std::map<std::string, TokenGrant> m_tokens;       ///< valid tokens; guarded by m_mutex
-    std::mt19937_64 m_random;                         ///< guarded by m_mutex
+    std::map<std::string, TokenGrant> m_tokens; ///< valid tokens; guarded by m_mutex
+    std::mt19937_64 m_random; ///< guarded by m_mutex
 };
 
 } // namespace vantrel::sandbox

@@ -77,22 +77,20 @@ private:
     void doEchoRead()
     {
         m_buffer.resize(kEchoBuffer);
-        m_socket.async_read_some(net::buffer(m_buffer),
-                                 [self = shared_from_this()](const boost::system::error_code& error, std::size_t n) {
-                                     if (error) {
-                                         return;
+        m_socket.async_read_some(
+            net::buffer(m_buffer), [self = shared_from_this()](const boost::system::error_code& error, std::size_t n) {
+                if (error) {
+                    return;
+                }
+                self->m_service->bytesReceived.fetch_add(static_cast<std::int64_t>(n));
+                net::async_write(self->m_socket, net::buffer(self->m_buffer.data(), n),
+                                 [self](const boost::system::error_code& writeError, std::size_t written) {
+                                     self->m_service->bytesSent.fetch_add(static_cast<std::int64_t>(written));
+                                     if (!writeError) {
+                                         self->doEchoRead();
                                      }
-                                     self->m_service->bytesReceived.fetch_add(static_cast<std::int64_t>(n));
-                                     net::async_write(self->m_socket, net::buffer(self->m_buffer.data(), n),
-                                                      [self](const boost::system::error_code& writeError,
-                                                             std::size_t written) {
-                                                          self->m_service->bytesSent.fetch_add(
-                                                              static_cast<std::int64_t>(written));
-                                                          if (!writeError) {
-                                                              self->doEchoRead();
-                                                          }
-                                                      });
                                  });
+            });
     }
 
     void doDiscardRead()
@@ -153,7 +151,7 @@ BuiltinService::BuiltinService(net::io_context& context, DeviceTarget::Kind kind
 }
 
 Result<std::shared_ptr<BuiltinService>> BuiltinService::open(net::io_context& context, DeviceTarget::Kind kind,
-                                                              std::string name)
+                                                             std::string name)
 {
     auto service = std::make_shared<BuiltinService>(context, kind, std::move(name));
     const tcp::endpoint endpoint(net::ip::make_address_v4("127.0.0.1"), 0);

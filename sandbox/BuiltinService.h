@@ -51,10 +51,10 @@ public:
     std::string bannerLine() const;
     BuiltinCounters counters() const;
 
-    std::atomic<std::int64_t> connectionsAccepted{0};
-    std::atomic<std::int64_t> connectionsOpen{0};
-    std::atomic<std::int64_t> bytesReceived{0};
-    std::atomic<std::int64_t> bytesSent{0};
+    std::atomic<std::int64_t> connectionsAccepted {0};
+    std::atomic<std::int64_t> connectionsOpen {0};
+    std::atomic<std::int64_t> bytesReceived {0};
+    std::atomic<std::int64_t> bytesSent {0};
 
 private:
     void doAccept();

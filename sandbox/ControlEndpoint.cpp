@@ -24,9 +24,9 @@ void ControlEndpoint::handle(const HttpRequest& request, std::string_view path, 
             respond(addFaults(request));
         } else if (method == http::verb::delete_) {
             m_state.faults.clear();
-            respond(jsonResponse(HttpStatus::ok, Json{{"faults", Json::array()}}));
+            respond(jsonResponse(HttpStatus::ok, Json {{"faults", Json::array()}}));
         } else {
-            respond(jsonResponse(HttpStatus::ok, Json{{"faults", m_state.faults.toJson()}}));
+            respond(jsonResponse(HttpStatus::ok, Json {{"faults", m_state.faults.toJson()}}));
         }
         return;
     }
@@ -40,7 +40,7 @@ void ControlEndpoint::handle(const HttpRequest& request, std::string_view path, 
     if (method != http::verb::get) {
         respond(detailResponse(HttpStatus::method_not_allowed, "Not allowed on this control."));
     } else if (path == "analytics") {
-        respond(jsonResponse(HttpStatus::ok, Json{{"batches", m_state.traffic.analyticsBatches()}}));
+        respond(jsonResponse(HttpStatus::ok, Json {{"batches", m_state.traffic.analyticsBatches()}}));
     } else if (path == "relay") {
         respond(jsonResponse(HttpStatus::ok, m_state.relays.counters().toJson()));
     } else if (path == "builtins") {
@@ -54,7 +54,7 @@ void ControlEndpoint::handle(const HttpRequest& request, std::string_view path, 
         for (const RecordedRequest& recorded : m_state.traffic.requests()) {
             requests.push_back(recorded.toJson());
         }
-        respond(jsonResponse(HttpStatus::ok, Json{{"requests", requests}}));
+        respond(jsonResponse(HttpStatus::ok, Json {{"requests", requests}}));
     } else {
         respond(detailResponse(HttpStatus::not_found, "Not found."));
     }
@@ -78,7 +78,7 @@ HttpResponse ControlEndpoint::addFaults(const HttpRequest& request)
     for (Fault& fault : faults) {
         m_state.addFault(std::move(fault));
     }
-    return jsonResponse(HttpStatus::created, Json{{"faults", m_state.faults.toJson()}});
+    return jsonResponse(HttpStatus::created, Json {{"faults", m_state.faults.toJson()}});
 }
 
 HttpResponse ControlEndpoint::setPorts(const HttpRequest& request, std::string_view email)

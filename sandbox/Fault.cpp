@@ -31,8 +31,7 @@ constexpr std::array<std::pair<Fault::Malformed, const char*>, 5> kMalformedName
     {Fault::Malformed::integerType, "integer_type"},
 }};
 
-template <class Table, class Value>
-const char* nameOf(const Table& table, Value value)
+template <class Table, class Value> const char* nameOf(const Table& table, Value value)
 {
     return std::find_if(table.begin(), table.end(), [&](const auto& entry) { return entry.first == value; })->second;
 }
@@ -40,7 +39,8 @@ const char* nameOf(const Table& table, Value value)
 template <class Table>
 auto valueOf(const Table& table, const std::string& name) -> std::optional<typename Table::value_type::first_type>
 {
-    const auto found = std::find_if(table.begin(), table.end(), [&](const auto& entry) { return name == entry.second; });
+    const auto found =
+        std::find_if(table.begin(), table.end(), [&](const auto& entry) { return name == entry.second; });
     if (found == table.end()) {
         return std::nullopt;
     }
@@ -53,8 +53,7 @@ Error faultError(const std::string& problem)
 }
 
 /** Reads an optional whole-number member within [low, high]; absent leaves target unchanged. */
-template <class T>
-bool readNumber(const Json& json, const char* key, std::int64_t low, std::int64_t high, T& target)
+template <class T> bool readNumber(const Json& json, const char* key, std::int64_t low, std::int64_t high, T& target)
 {
     if (!json.contains(key)) {
         return true;
@@ -166,8 +165,8 @@ Result<Fault> Fault::fromJson(const Json& json)
         fault.count = count;
     }
     if (json.contains("packet")) {
-        const auto malformed = json["packet"].is_string() ? valueOf(kMalformedNames, json["packet"].get<std::string>())
-                                                          : std::nullopt;
+        const auto malformed =
+            json["packet"].is_string() ? valueOf(kMalformedNames, json["packet"].get<std::string>()) : std::nullopt;
         if (!malformed) {
             return faultError("\"packet\" must be garbage, text, unknown_type, oversized or integer_type");
         }

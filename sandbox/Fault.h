@@ -21,33 +21,33 @@ namespace vantrel::sandbox {
  */
 struct Fault {
     enum class Kind {
-        status,         ///< answer with `status` and `body` instead of the real answer
-        delay,          ///< answer `delay` later
-        close,          ///< close the connection without answering
-        refusePorts,    ///< refuse a ports call that passed every check, with `status` and `body`
-        relayDrop,      ///< close the relay connection's TCP connection, no WebSocket close
-        relayStall,     ///< stop reading and writing the relay connection (it stays open)
+        status, ///< answer with `status` and `body` instead of the real answer
+        delay, ///< answer `delay` later
+        close, ///< close the connection without answering
+        refusePorts, ///< refuse a ports call that passed every check, with `status` and `body`
+        relayDrop, ///< close the relay connection's TCP connection, no WebSocket close
+        relayStall, ///< stop reading and writing the relay connection (it stays open)
         relayMalformed, ///< send the relay connection one malformed message (`malformed`)
-        rpcError,       ///< answer JSON-RPC `method` with the error {`code`, `message`}
+        rpcError, ///< answer JSON-RPC `method` with the error {`code`, `message`}
     };
     enum class Malformed {
-        garbage,     ///< a binary message that is not bencode
-        text,        ///< a text frame
+        garbage, ///< a binary message that is not bencode
+        text, ///< a text frame
         unknownType, ///< a well-formed packet of a type nobody uses (42)
-        oversized,   ///< a binary message of `bytes` bytes
+        oversized, ///< a binary message of `bytes` bytes
         integerType, ///< a list whose first element is a bencode integer, not a byte string
     };
 
     Kind kind = Kind::status;
     std::string path;
     int status = 500;
-    Json body;                           ///< absent: a {"detail": ...} text naming the fault
-    std::chrono::milliseconds delay{0};
+    Json body; ///< absent: a {"detail": ...} text naming the fault
+    std::chrono::milliseconds delay {0};
     std::optional<std::int64_t> count;
     Malformed malformed = Malformed::garbage;
     std::size_t bytes = 17 * 1024 * 1024; ///< size of an oversized message
-    std::string method;                   ///< rpcError: method name; empty = every method
-    std::int64_t code = 1;                ///< rpcError: the JSON-RPC error code
+    std::string method; ///< rpcError: method name; empty = every method
+    std::int64_t code = 1; ///< rpcError: the JSON-RPC error code
     std::string message = "Session keep-alive required";
 
     static Fault answer(std::string path, int status, Json body = Json(), std::optional<std::int64_t> count = 1);
@@ -56,8 +56,7 @@ struct Fault {
     static Fault refusingPorts(int status = 403, std::optional<std::int64_t> count = 1);
     static Fault relay(Kind kind, std::optional<std::int64_t> count = 1);
     static Fault malformedPacket(Malformed malformed, std::optional<std::int64_t> count = 1);
-    static Fault rpc(std::string method, std::int64_t code, std::string message,
-                     std::optional<std::int64_t> count = 1);
+    static Fault rpc(std::string method, std::int64_t code, std::string message, std::optional<std::int64_t> count = 1);
 
     /** Reads the JSON form; errors carry SandboxErrorCode::badFault. */
     static Result<Fault> fromJson(const Json& json);

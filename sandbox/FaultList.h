@@ -18,7 +18,7 @@ class FaultList {
 public:
     /** What the HTTP session does with one request instead of (or before) answering it. */
     struct HttpPlan {
-        std::chrono::milliseconds delay{0};
+        std::chrono::milliseconds delay {0};
         bool close = false;
         std::optional<Fault> answer; ///< a status fault to answer with
     };

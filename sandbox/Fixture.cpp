@@ -90,7 +90,8 @@ Result<FixtureAccount> readAccount(const Json& json, std::size_t index)
         }
     }
     const Json devices = json.value("devices", Json::array());
-    if (!devices.is_array() || !std::all_of(devices.begin(), devices.end(), [](const Json& d) { return d.is_string(); })) {
+    if (!devices.is_array()
+        || !std::all_of(devices.begin(), devices.end(), [](const Json& d) { return d.is_string(); })) {
         return fixtureError(where, "\"devices\" must be a list of serials");
     }
     for (const Json& serial : devices) {

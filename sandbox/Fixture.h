@@ -15,8 +15,8 @@ namespace vantrel::sandbox {
 struct DeviceTarget {
     enum class Kind { address, echo, banner, sink, source };
     Kind kind = Kind::echo;
-    std::string host;        ///< for Kind::address: "127.0.0.1", "::1" or "localhost"
-    std::uint16_t port = 0;  ///< for Kind::address
+    std::string host; ///< for Kind::address: "127.0.0.1", "::1" or "localhost"
+    std::uint16_t port = 0; ///< for Kind::address
     std::string description; ///< the fixture's text, for logs and statistics ("builtin:echo", "127.0.0.1:7")
 };
 
@@ -25,9 +25,9 @@ struct FixtureAccount {
     std::string email;
     std::string password;
     std::optional<std::string> secondFactor; ///< the code verify-2fa-token/ accepts; none = no second factor
-    std::string token;                       ///< the account's sign-in token (valid from the start)
-    std::vector<std::string> devices;        ///< serials of the account's devices, in list order
-    Json profile;                            ///< profile members (object) as "profile/" serves them, without "email"
+    std::string token; ///< the account's sign-in token (valid from the start)
+    std::vector<std::string> devices; ///< serials of the account's devices, in list order
+    Json profile; ///< profile members (object) as "profile/" serves them, without "email"
 };
 
 /** One device of the fixture. */
@@ -35,16 +35,16 @@ struct FixtureDevice {
     std::string serial;
     std::int64_t pk = 0; ///< the device key of the JSON-RPC calls ("device_pk")
     bool online = true;
-    Json record;         ///< the device members as served by "devices/" (URLs are added when serving)
-    std::vector<std::int64_t> ports;           ///< the device's forwardable ports ("port_forwarding_ports")
+    Json record; ///< the device members as served by "devices/" (URLs are added when serving)
+    std::vector<std::int64_t> ports; ///< the device's forwardable ports ("port_forwarding_ports")
     std::map<std::int64_t, DeviceTarget> targets; ///< port -> where the relay connects it
 };
 
 /** What the release site and the public web host publish. */
 struct FixtureRelease {
-    std::string version;          ///< text of latest.txt
-    Json appVersions;             ///< content of static/files/app_versions.json
-    std::size_t packageSize = 0;  ///< bytes served as CorvaneVantrelSetup.pkg
+    std::string version; ///< text of latest.txt
+    Json appVersions; ///< content of static/files/app_versions.json
+    std::size_t packageSize = 0; ///< bytes served as CorvaneVantrelSetup.pkg
 };
 
 /**

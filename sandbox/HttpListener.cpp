@@ -58,11 +58,11 @@ void HttpListener::close()
 
 void HttpListener::doAccept()
 {
-    m_acceptor.async_accept(net::make_strand(m_context),
-                            [self = shared_from_this()](const boost::system::error_code& error,
-                                                        net::ip::tcp::socket socket) {
-                                self->onAccept(error, std::move(socket));
-                            });
+    m_acceptor.async_accept(
+        net::make_strand(m_context),
+        [self = shared_from_this()](const boost::system::error_code& error, net::ip::tcp::socket socket) {
+            self->onAccept(error, std::move(socket));
+        });
 }
 
 void HttpListener::onAccept(const boost::system::error_code& error, net::ip::tcp::socket socket)

@@ -28,8 +28,7 @@ std::string decoded(std::string_view text)
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (text[i] == '+') {
             out += ' ';
-        } else if (text[i] == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0
-                   && hexValue(text[i + 2]) >= 0) {
+        } else if (text[i] == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 && hexValue(text[i + 2]) >= 0) {
             out += static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
             i += 2;
         } else {
@@ -55,8 +54,8 @@ RequestTarget RequestTarget::parse(std::string_view target)
         const std::string_view pair = query.substr(0, amp);
         const auto equals = pair.find('=');
         if (!pair.empty()) {
-            parsed.query[decoded(pair.substr(0, equals))]
-                = equals == std::string_view::npos ? std::string() : decoded(pair.substr(equals + 1));
+            parsed.query[decoded(pair.substr(0, equals))] =
+                equals == std::string_view::npos ? std::string() : decoded(pair.substr(equals + 1));
         }
         query = amp == std::string_view::npos ? std::string_view() : query.substr(amp + 1);
     }
@@ -78,7 +77,7 @@ HttpResponse bytesResponse(HttpStatus status, std::string body, std::string_view
 
 HttpResponse detailResponse(HttpStatus status, std::string_view detail)
 {
-    return jsonResponse(status, Json{{"detail", detail}});
+    return jsonResponse(status, Json {{"detail", detail}});
 }
 
 } // namespace vantrel::sandbox

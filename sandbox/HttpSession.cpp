@@ -65,10 +65,9 @@ void HttpSession::doRead()
     m_parser.emplace();
     m_parser->body_limit(kMaxRequestBody);
     beast::get_lowest_layer(m_stream).expires_after(kIdleTimeout);
-    http::async_read(m_stream, m_buffer, *m_parser,
-                     [self = shared_from_this()](const boost::system::error_code& error, std::size_t) {
-                         self->onRead(error);
-                     });
+    http::async_read(
+        m_stream, m_buffer, *m_parser,
+        [self = shared_from_this()](const boost::system::error_code& error, std::size_t) { self->onRead(error); });
 }
 
 void HttpSession::onRead(const boost::system::error_code& error)

@@ -43,13 +43,13 @@ private:
     void abort();
 
     boost::beast::ssl_stream<boost::beast::tcp_stream> m_stream; // owned; handed to a RelaySession on upgrade
-    ServiceState& m_state;     // outlives every session
-    ServiceRouter& m_router;   // outlives every session
+    ServiceState& m_state; // outlives every session
+    ServiceRouter& m_router; // outlives every session
     boost::beast::flat_buffer m_buffer;
     std::optional<boost::beast::http::request_parser<boost::beast::http::string_body>> m_parser;
-    HttpRequest m_request;     // the request being answered
+    HttpRequest m_request; // the request being answered
     std::shared_ptr<HttpResponse> m_response; // the answer being written
-    boost::asio::steady_timer m_delay;        // delay faults
+    boost::asio::steady_timer m_delay; // delay faults
 };
 
 } // namespace vantrel::sandbox

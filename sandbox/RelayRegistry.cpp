@@ -9,11 +9,16 @@ namespace vantrel::sandbox {
 
 Json RelayCounters::toJson() const
 {
-    return {{"connections_opened", connectionsOpened}, {"connections_open", connectionsOpen},
-            {"routes_opened", routesOpened},           {"routes_open", routesOpen},
-            {"bytes_to_targets", bytesToTargets},      {"bytes_from_targets", bytesFromTargets},
-            {"pings_sent", pingsSent},                 {"pongs_received", pongsReceived},
-            {"missed_pongs", missedPongs},             {"packets_ignored", packetsIgnored}};
+    return {{"connections_opened", connectionsOpened},
+            {"connections_open", connectionsOpen},
+            {"routes_opened", routesOpened},
+            {"routes_open", routesOpen},
+            {"bytes_to_targets", bytesToTargets},
+            {"bytes_from_targets", bytesFromTargets},
+            {"pings_sent", pingsSent},
+            {"pongs_received", pongsReceived},
+            {"missed_pongs", missedPongs},
+            {"packets_ignored", packetsIgnored}};
 }
 
 std::string RelayRegistry::add(const std::weak_ptr<RelaySession>& session, const std::string& serial)
@@ -22,7 +27,7 @@ std::string RelayRegistry::add(const std::weak_ptr<RelaySession>& session, const
     std::lock_guard lock(m_mutex);
     const std::uint64_t order = ++m_nextOrder;
     std::string identity = fmt::format("relay-{}-{:08x}", order, random());
-    m_sessions[identity] = Entry{order, serial, session};
+    m_sessions[identity] = Entry {order, serial, session};
     connectionsOpened.fetch_add(1);
     return identity;
 }

@@ -17,15 +17,15 @@ class RelaySession;
 /** A snapshot of the relay's counters. */
 struct RelayCounters {
     std::int64_t connectionsOpened = 0; ///< relay WebSocket connections accepted since start
-    std::int64_t connectionsOpen = 0;   ///< relay connections open now
-    std::int64_t routesOpened = 0;      ///< routes connected to a target since start
-    std::int64_t routesOpen = 0;        ///< routes open now
-    std::int64_t bytesToTargets = 0;    ///< payload bytes of type-5 packets written to targets
-    std::int64_t bytesFromTargets = 0;  ///< payload bytes read from targets and sent as type-6 packets
+    std::int64_t connectionsOpen = 0; ///< relay connections open now
+    std::int64_t routesOpened = 0; ///< routes connected to a target since start
+    std::int64_t routesOpen = 0; ///< routes open now
+    std::int64_t bytesToTargets = 0; ///< payload bytes of type-5 packets written to targets
+    std::int64_t bytesFromTargets = 0; ///< payload bytes read from targets and sent as type-6 packets
     std::int64_t pingsSent = 0;
     std::int64_t pongsReceived = 0;
-    std::int64_t missedPongs = 0;       ///< connections closed because a pong did not come in time
-    std::int64_t packetsIgnored = 0;    ///< client messages that were not a packet the relay acts on
+    std::int64_t missedPongs = 0; ///< connections closed because a pong did not come in time
+    std::int64_t packetsIgnored = 0; ///< client messages that were not a packet the relay acts on
 
     Json toJson() const;
 };
@@ -52,15 +52,15 @@ public:
 
     RelayCounters counters() const;
 
-    std::atomic<std::int64_t> connectionsOpened{0};
-    std::atomic<std::int64_t> routesOpened{0};
-    std::atomic<std::int64_t> routesOpen{0};
-    std::atomic<std::int64_t> bytesToTargets{0};
-    std::atomic<std::int64_t> bytesFromTargets{0};
-    std::atomic<std::int64_t> pingsSent{0};
-    std::atomic<std::int64_t> pongsReceived{0};
-    std::atomic<std::int64_t> missedPongs{0};
-    std::atomic<std::int64_t> packetsIgnored{0};
+    std::atomic<std::int64_t> connectionsOpened {0};
+    std::atomic<std::int64_t> routesOpened {0};
+    std::atomic<std::int64_t> routesOpen {0};
+    std::atomic<std::int64_t> bytesToTargets {0};
+    std::atomic<std::int64_t> bytesFromTargets {0};
+    std::atomic<std::int64_t> pingsSent {0};
+    std::atomic<std::int64_t> pongsReceived {0};
+    std::atomic<std::int64_t> missedPongs {0};
+    std::atomic<std::int64_t> packetsIgnored {0};
 
 private:
     struct Entry {
@@ -71,8 +71,8 @@ private:
 
     mutable std::mutex m_mutex;
     std::map<std::string, Entry> m_sessions; ///< by identity; guarded by m_mutex
-    std::uint64_t m_nextOrder = 0;           ///< guarded by m_mutex
-    std::atomic<std::int64_t> m_nextRoute{2201};
+    std::uint64_t m_nextOrder = 0; ///< guarded by m_mutex
+    std::atomic<std::int64_t> m_nextRoute {2201};
 };
 
 } // namespace vantrel::sandbox

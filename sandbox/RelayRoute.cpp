@@ -101,8 +101,9 @@ void RelayRoute::doWait()
     }
     m_waiting = true;
     // Waiting for readiness first means an idle route holds no read buffer.
-    m_socket.async_wait(net::ip::tcp::socket::wait_read,
-                        [self = shared_from_this()](const boost::system::error_code& error) { self->onReadable(error); });
+    m_socket.async_wait(
+        net::ip::tcp::socket::wait_read,
+        [self = shared_from_this()](const boost::system::error_code& error) { self->onReadable(error); });
 }
 
 void RelayRoute::onReadable(const boost::system::error_code& error)

@@ -75,11 +75,11 @@ private:
     /** The target connection ended or failed: close and tell the session. */
     void end();
 
-    boost::asio::ip::tcp::socket m_socket;        // owned; the target connection
-    boost::asio::steady_timer m_connectTimer;     // bounds the connect
+    boost::asio::ip::tcp::socket m_socket; // owned; the target connection
+    boost::asio::steady_timer m_connectTimer; // bounds the connect
     const std::int64_t m_number;
-    std::weak_ptr<RelaySession> m_session;        // the owner; may be gone while handlers finish
-    RelayRegistry& m_registry;                    // counters; outlives every route
+    std::weak_ptr<RelaySession> m_session; // the owner; may be gone while handlers finish
+    RelayRegistry& m_registry; // counters; outlives every route
     std::deque<PayloadChunk> m_writeQueue;
     std::size_t m_queuedBytes = 0;
     bool m_waiting = false; // a readiness wait is in flight

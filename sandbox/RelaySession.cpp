@@ -8,6 +8,7 @@
 
 #include <boost/asio/buffer.hpp>
 #include <boost/asio/dispatch.hpp>
+#include <boost/asio/ssl/error.hpp>
 #include <boost/beast/core/error.hpp>
 
 #include <array>
@@ -26,10 +27,12 @@ constexpr std::size_t kMaxClientMessage = 8 * 1024 * 1024;
 /** Payloads this small are copied out of the read buffer, which is then reused. */
 constexpr std::size_t kAdoptFrom = 16 * 1024;
 
+/** The peer or the sandbox ended the connection: nothing worth a log line. */
 bool isStopped(const boost::system::error_code& error)
 {
     return error == net::error::operation_aborted || error == websocket::error::closed || error == net::error::eof
-        || error == beast::error::timeout;
+        || error == beast::error::timeout || error == net::ssl::error::stream_truncated
+        || error == net::error::connection_reset || error == net::error::broken_pipe;
 }
 
 } // namespace
@@ -58,9 +61,8 @@ void RelaySession::run(HttpRequest request)
     m_ws.set_option(timeouts);
     m_ws.read_message_max(kMaxClientMessage);
     m_ws.auto_fragment(false);
-    m_ws.async_accept(request, [self = shared_from_this()](const boost::system::error_code& error) {
-        self->onAccept(error);
-    });
+    m_ws.async_accept(request,
+                      [self = shared_from_this()](const boost::system::error_code& error) { self->onAccept(error); });
 }
 
 void RelaySession::onAccept(const boost::system::error_code& error)
@@ -116,16 +118,15 @@ void RelaySession::onRouteConnected(std::int64_t route, bool connected, const Ro
     m_routes[route] = opened;
     m_state.relays.routesOpened.fetch_add(1);
     m_state.relays.routesOpen.fetch_add(1);
-    queue(Outgoing{relayPacket({"14", std::to_string(route)}), nullptr, 0, {}, false});
+    queue(Outgoing {relayPacket({"14", std::to_string(route)}), nullptr, 0, {}, false});
     done(route);
     opened->startReading();
 }
 
 void RelaySession::applyFault(Fault fault)
 {
-    net::dispatch(m_ws.get_executor(), [self = shared_from_this(), fault = std::move(fault)]() {
-        self->showFault(fault);
-    });
+    net::dispatch(m_ws.get_executor(),
+                  [self = shared_from_this(), fault = std::move(fault)]() { self->showFault(fault); });
 }
 
 void RelaySession::showFault(const Fault& fault)
@@ -148,13 +149,18 @@ void RelaySession::showFault(const Fault& fault)
     }
     switch (fault.malformed) {
     case Fault::Malformed::garbage:
-        queue(Outgoing{std::string("x\xff" "garbage: not bencode"), nullptr, 0, {}, false});
+        queue(Outgoing {std::string("x\xff"
+                                    "garbage: not bencode"),
+                        nullptr,
+                        0,
+                        {},
+                        false});
         break;
     case Fault::Malformed::text:
-        queue(Outgoing{relayPacket({"9", "text-frame-identity"}), nullptr, 0, {}, true});
+        queue(Outgoing {relayPacket({"9", "text-frame-identity"}), nullptr, 0, {}, true});
         break;
     case Fault::Malformed::unknownType:
-        queue(Outgoing{relayPacket({"42", "unknown"}), nullptr, 0, {}, false});
+        queue(Outgoing {relayPacket({"42", "unknown"}), nullptr, 0, {}, false});
         break;
     case Fault::Malformed::oversized: {
         const std::size_t size = fault.bytes;
@@ -163,13 +169,13 @@ void RelaySession::showFault(const Fault& fault)
         std::string head;
         BencodeWriter(head).beginList().bytes("16");
         head += std::to_string(size) + ":";
-        queue(Outgoing{std::move(head), std::move(filler), size, kRelayPacketEnd, false});
+        queue(Outgoing {std::move(head), std::move(filler), size, kRelayPacketEnd, false});
         break;
     }
     case Fault::Malformed::integerType: {
         std::string packet;
         BencodeWriter(packet).beginList().integer(9).bytes("integer-type-identity").end();
-        queue(Outgoing{std::move(packet), nullptr, 0, {}, false});
+        queue(Outgoing {std::move(packet), nullptr, 0, {}, false});
         break;
     }
     }
@@ -225,7 +231,7 @@ void RelaySession::onRead(const boost::system::error_code& error)
 void RelaySession::handleMessage()
 {
     const std::string_view message(static_cast<const char*>(m_readBuffer.data().data()), m_readBuffer.size());
-    const auto document = m_ws.got_binary() ? decodeBencode(message) : Result<BencodeDocument>(Error{});
+    const auto document = m_ws.got_binary() ? decodeBencode(message) : Result<BencodeDocument>(Error {});
     const auto root = document ? std::optional(document.value().root()) : std::nullopt;
     const auto type = root && root->isList() && root->size() > 0 ? incomingInteger(*root->element(0)) : std::nullopt;
     if (!type) {
@@ -234,7 +240,7 @@ void RelaySession::handleMessage()
         return;
     }
     if (*type == 1) {
-        queue(Outgoing{relayPacket({"9", m_identity}), nullptr, 0, {}, false});
+        queue(Outgoing {relayPacket({"9", m_identity}), nullptr, 0, {}, false});
     } else if (*type == 5 && root->size() == 3 && incomingInteger(*root->element(1)) && root->element(2)->bytes()) {
         handlePayload(*incomingInteger(*root->element(1)), *root->element(2)->bytes());
         return; // handlePayload has used the buffer
@@ -277,7 +283,7 @@ void RelaySession::handlePong(std::string text)
 
 void RelaySession::sendTargetBytes(std::int64_t route, std::unique_ptr<char[]> bytes, std::size_t size)
 {
-    queue(Outgoing{relayPayloadHeader("6", route, size), std::move(bytes), size, kRelayPacketEnd, false});
+    queue(Outgoing {relayPayloadHeader("6", route, size), std::move(bytes), size, kRelayPacketEnd, false});
 }
 
 void RelaySession::routeEnded(std::int64_t route)
@@ -286,7 +292,7 @@ void RelaySession::routeEnded(std::int64_t route)
         return;
     }
     m_state.relays.routesOpen.fetch_sub(1);
-    queue(Outgoing{relayPacket({"19"}), nullptr, 0, {}, false});
+    queue(Outgoing {relayPacket({"19"}), nullptr, 0, {}, false});
     doRead(); // the ended route may have been the one holding reading back
 }
 
@@ -317,9 +323,9 @@ void RelaySession::doWrite()
     m_writing = true;
     const Outgoing& message = m_outgoing.front();
     m_ws.binary(!message.text);
-    const std::array<net::const_buffer, 3> buffers{net::buffer(message.head),
-                                                   net::buffer(message.payload.get(), message.payloadSize),
-                                                   net::buffer(message.tail.data(), message.tail.size())};
+    const std::array<net::const_buffer, 3> buffers {net::buffer(message.head),
+                                                    net::buffer(message.payload.get(), message.payloadSize),
+                                                    net::buffer(message.tail.data(), message.tail.size())};
     m_ws.async_write(buffers, [self = shared_from_this()](const boost::system::error_code& error, std::size_t) {
         self->onWrite(error);
     });
@@ -354,9 +360,8 @@ void RelaySession::onWrite(const boost::system::error_code& error)
 void RelaySession::schedulePing()
 {
     m_pingTimer.expires_after(m_state.pingInterval);
-    m_pingTimer.async_wait([self = shared_from_this()](const boost::system::error_code& error) {
-        self->onPingTimer(error);
-    });
+    m_pingTimer.async_wait(
+        [self = shared_from_this()](const boost::system::error_code& error) { self->onPingTimer(error); });
 }
 
 void RelaySession::onPingTimer(const boost::system::error_code& error)
@@ -378,7 +383,7 @@ void RelaySession::onPingTimer(const boost::system::error_code& error)
     }
     m_awaitedPong = std::to_string(++m_pingCounter);
     m_state.relays.pingsSent.fetch_add(1);
-    queue(Outgoing{relayPacket({"7", *m_awaitedPong}), nullptr, 0, {}, false});
+    queue(Outgoing {relayPacket({"7", *m_awaitedPong}), nullptr, 0, {}, false});
     schedulePing();
 }
 

@@ -89,17 +89,17 @@ private:
     void drop();
 
     boost::beast::websocket::stream<TlsStream> m_ws; // owned; the client connection
-    ServiceState& m_state;                           // outlives every session
+    ServiceState& m_state; // outlives every session
     const std::string m_serial;
-    std::string m_identity;                          // set once the handshake is done
+    std::string m_identity; // set once the handshake is done
     boost::beast::flat_buffer m_readBuffer;
     std::deque<Outgoing> m_outgoing;
     std::size_t m_outgoingBytes = 0;
-    std::map<std::int64_t, std::shared_ptr<RelayRoute>> m_routes;           // open routes by number
+    std::map<std::int64_t, std::shared_ptr<RelayRoute>> m_routes; // open routes by number
     std::map<std::int64_t, std::shared_ptr<RelayRoute>> m_connectingRoutes; // routes still connecting
     boost::asio::steady_timer m_pingTimer;
     std::int64_t m_pingCounter = 0;
-    std::optional<std::string> m_awaitedPong;       // the value of the last ping, until its pong comes
+    std::optional<std::string> m_awaitedPong; // the value of the last ping, until its pong comes
     bool m_reading = false;
     bool m_writing = false;
     bool m_stalled = false;

@@ -18,7 +18,7 @@ constexpr std::string_view kRedirectPort = "redirect-port";
 
 HttpResponse fieldError(HttpStatus status, std::string_view field, std::string_view message)
 {
-    return jsonResponse(status, Json{{field, Json::array({message})}});
+    return jsonResponse(status, Json {{field, Json::array({message})}});
 }
 
 HttpResponse notAllowed(const HttpRequest& request)
@@ -139,7 +139,8 @@ void RestEndpoints::handle(const HttpRequest& request, std::string_view path, Re
         // "devices/<serial>/" or "devices/<serial>/ports/"
         const std::string_view rest = path.substr(8);
         const auto slash = rest.find('/');
-        const FixtureDevice* device = slash == std::string_view::npos ? nullptr : ownedDevice(*email, rest.substr(0, slash));
+        const FixtureDevice* device =
+            slash == std::string_view::npos ? nullptr : ownedDevice(*email, rest.substr(0, slash));
         const std::string_view action = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
         if (!device || (action != "" && action != "ports/")) {
             respond(detailResponse(HttpStatus::not_found, "Not found."));
@@ -150,7 +151,8 @@ void RestEndpoints::handle(const HttpRequest& request, std::string_view path, Re
                 respond(notAllowed(request));
             }
         } else {
-            respond(method == http::verb::get ? jsonResponse(HttpStatus::ok, deviceRecord(*device)) : notAllowed(request));
+            respond(method == http::verb::get ? jsonResponse(HttpStatus::ok, deviceRecord(*device))
+                                              : notAllowed(request));
         }
     } else {
         respond(detailResponse(HttpStatus::not_found, "Not found."));
@@ -170,9 +172,9 @@ HttpResponse RestEndpoints::signIn(const Json& body)
     const auto outcome = m_state.accounts.signIn(*email, password.value_or(std::string()));
     switch (outcome.outcome) {
     case AccountBook::PasswordCheck::signedIn:
-        return jsonResponse(HttpStatus::ok, Json{{"token", outcome.token}, {"2fa", false}});
+        return jsonResponse(HttpStatus::ok, Json {{"token", outcome.token}, {"2fa", false}});
     case AccountBook::PasswordCheck::secondFactorNeeded:
-        return jsonResponse(HttpStatus::ok, Json{{"token", outcome.token}, {"2fa", true}});
+        return jsonResponse(HttpStatus::ok, Json {{"token", outcome.token}, {"2fa", true}});
     case AccountBook::PasswordCheck::unknownEmail:
     case AccountBook::PasswordCheck::wrongPassword:
         break;
@@ -180,8 +182,9 @@ HttpResponse RestEndpoints::signIn(const Json& body)
     const char* emailProblem = outcome.outcome == AccountBook::PasswordCheck::unknownEmail
         ? "No account with this e-mail address."
         : "The password does not match this e-mail address.";
-    return jsonResponse(HttpStatus::bad_request, Json{{"email", Json::array({emailProblem})},
-                                                      {"non_field_errors", Json::array({"Invalid email or password"})}});
+    return jsonResponse(HttpStatus::bad_request,
+                        Json {{"email", Json::array({emailProblem})},
+                              {"non_field_errors", Json::array({"Invalid email or password"})}});
 }
 
 HttpResponse RestEndpoints::verifySecondFactor(const Json& body)
@@ -195,7 +198,7 @@ HttpResponse RestEndpoints::verifySecondFactor(const Json& body)
     if (!token) {
         return fieldError(HttpStatus::bad_request, "2fa", "Invalid code");
     }
-    return jsonResponse(HttpStatus::ok, Json{{"token", *token}});
+    return jsonResponse(HttpStatus::ok, Json {{"token", *token}});
 }
 
 HttpResponse RestEndpoints::registerAccount(const Json& body)
@@ -208,7 +211,7 @@ HttpResponse RestEndpoints::registerAccount(const Json& body)
     if (!token) {
         return fieldError(HttpStatus::bad_request, "email", "A user with this email address already exists.");
     }
-    return jsonResponse(HttpStatus::created, Json{{"token", *token}});
+    return jsonResponse(HttpStatus::created, Json {{"token", *token}});
 }
 
 HttpResponse RestEndpoints::resetPassword(const Json& body)
@@ -263,8 +266,7 @@ const FixtureDevice* RestEndpoints::ownedDevice(const std::string& email, std::s
     return m_state.fixture.findDevice(std::string(serial));
 }
 
-void RestEndpoints::openPort(const std::string& email, const FixtureDevice& device, const Json& body,
-                             Responder respond)
+void RestEndpoints::openPort(const std::string& email, const FixtureDevice& device, const Json& body, Responder respond)
 {
     const auto identity = textMember(body, "m2m_identity");
     const auto service = textMember(body, "service");
@@ -294,7 +296,8 @@ void RestEndpoints::openPort(const std::string& email, const FixtureDevice& devi
     std::string relaySerial;
     const auto session = m_state.relays.find(*identity, &relaySerial);
     if (!session || relaySerial != device.serial) {
-        respond(fieldError(HttpStatus::bad_request, "m2m_identity", "No relay connection to this device has this identity."));
+        respond(fieldError(HttpStatus::bad_request, "m2m_identity",
+                           "No relay connection to this device has this identity."));
         return;
     }
     if (const auto refusal = m_state.faults.takeRefusePorts()) {
@@ -311,7 +314,7 @@ void RestEndpoints::openPort(const std::string& email, const FixtureDevice& devi
             respond(detailResponse(HttpStatus::bad_gateway, "The device port did not answer."));
             return;
         }
-        respond(jsonResponse(HttpStatus::ok, Json{{"port", *route}, {"service", kRedirectPort}}));
+        respond(jsonResponse(HttpStatus::ok, Json {{"port", *route}, {"service", kRedirectPort}}));
     });
 }
 

@@ -12,7 +12,7 @@ namespace {
 
 Json rpcError(std::int64_t code, std::string_view message)
 {
-    return Json{{"code", code}, {"message", message}};
+    return Json {{"code", code}, {"message", message}};
 }
 
 /** A cache token for a result: FNV-1a of its compact JSON, stable within and across runs. */
@@ -81,8 +81,8 @@ RpcEndpoint::Outcome RpcEndpoint::call(const std::string& method, const Json& pa
     if (method == "auth.login") {
         return login(params);
     }
-    const bool known = method == "devices.open_terminal" || method == "m2m.open_echo_service"
-        || method == "m2m.get_device_identities";
+    const bool known =
+        method == "devices.open_terminal" || method == "m2m.open_echo_service" || method == "m2m.get_device_identities";
     if (!known) {
         return {Json(), rpcError(kMethodNotFound, "Method not found")};
     }
@@ -96,26 +96,28 @@ RpcEndpoint::Outcome RpcEndpoint::call(const std::string& method, const Json& pa
         Json identities = Json::array();
         for (const Json& key : params.value("devices", Json::array())) {
             if (const FixtureDevice* device = deviceByKey(*email, key)) {
-                identities.push_back({{"device_pk", device->pk}, {"serial", device->serial},
-                                      {"identity", "device-" + device->serial}, {"online", device->online}});
+                identities.push_back({{"device_pk", device->pk},
+                                      {"serial", device->serial},
+                                      {"identity", "device-" + device->serial},
+                                      {"online", device->online}});
             }
         }
-        return {Json{{"identities", identities}}, Json()};
+        return {Json {{"identities", identities}}, Json()};
     }
     const FixtureDevice* device = deviceByKey(*email, params.value("device_pk", Json()));
     if (!device) {
         return {Json(), rpcError(kDeviceNotFound, "Device not found")};
     }
     if (method == "devices.open_terminal") {
-        return {Json{{"device_pk", device->pk},
-                     {"name", params.value("name", Json("terminal"))},
-                     {"terminal_identity", params.value("terminal_identity", Json())},
-                     {"device_identity", "device-" + device->serial}},
+        return {Json {{"device_pk", device->pk},
+                      {"name", params.value("name", Json("terminal"))},
+                      {"terminal_identity", params.value("terminal_identity", Json())},
+                      {"device_identity", "device-" + device->serial}},
                 Json()};
     }
-    return {Json{{"device_pk", device->pk},
-                 {"client_identity", params.value("client_identity", Json())},
-                 {"echo_identity", "echo-" + device->serial}},
+    return {Json {{"device_pk", device->pk},
+                  {"client_identity", params.value("client_identity", Json())},
+                  {"echo_identity", "echo-" + device->serial}},
             Json()};
 }
 
@@ -129,8 +131,9 @@ RpcEndpoint::Outcome RpcEndpoint::login(const Json& params)
     const auto signIn = m_state.accounts.signIn(*email, *password);
     if (signIn.outcome == AccountBook::PasswordCheck::signedIn
         || signIn.outcome == AccountBook::PasswordCheck::secondFactorNeeded) {
-        return {Json{{"token", signIn.token},
-                     {"2fa", signIn.outcome == AccountBook::PasswordCheck::secondFactorNeeded}}, Json()};
+        return {
+            Json {{"token", signIn.token}, {"2fa", signIn.outcome == AccountBook::PasswordCheck::secondFactorNeeded}},
+            Json()};
     }
     return {Json(), rpcError(kBadCredentials, "Invalid email or password")};
 }

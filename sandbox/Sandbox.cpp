@@ -22,8 +22,9 @@ namespace {
 /** The value as it can stand in a shell "export" line: unchanged when plain, else single-quoted. */
 std::string shellWord(const std::string& value)
 {
-    const bool plain = !value.empty() && value.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
-                                                                 "0123456789/:._-+=@%,")
+    const bool plain = !value.empty()
+        && value.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                   "0123456789/:._-+=@%,")
             == std::string::npos;
     if (plain) {
         return value;
@@ -38,8 +39,8 @@ std::string shellWord(const std::string& value)
 Result<void> loadCredentials(net::ssl::context& tls, TlsCredentials& credentials)
 {
     boost::system::error_code error;
-    tls.set_options(net::ssl::context::default_workarounds | net::ssl::context::no_sslv2
-                        | net::ssl::context::no_sslv3 | net::ssl::context::no_tlsv1 | net::ssl::context::no_tlsv1_1,
+    tls.set_options(net::ssl::context::default_workarounds | net::ssl::context::no_sslv2 | net::ssl::context::no_sslv3
+                        | net::ssl::context::no_tlsv1 | net::ssl::context::no_tlsv1_1,
                     error);
     if (!error) {
         tls.use_certificate_chain(net::buffer(credentials.serverCertificatePem), error);
@@ -75,8 +76,8 @@ Result<std::unique_ptr<Sandbox>> Sandbox::start(SandboxOptions options)
     std::error_code fileError;
     std::filesystem::create_directories(options.directory, fileError);
     if (fileError) {
-        return sandboxError(SandboxErrorCode::files, "cannot create " + options.directory.string() + ": "
-                                                         + fileError.message());
+        return sandboxError(SandboxErrorCode::files,
+                            "cannot create " + options.directory.string() + ": " + fileError.message());
     }
     auto credentials = TlsCredentials::issue();
     if (!credentials) {
@@ -211,10 +212,10 @@ std::filesystem::path Sandbox::caFile() const
 std::map<std::string, std::string> Sandbox::environment() const
 {
     return {
-        {"VANTREL_SERVICE_URL", serviceUrl()},     {"VANTREL_WEB_URL", webUrl()},
-        {"VANTREL_RPC_URL", rpcUrl()},             {"VANTREL_RELAY_URL", relayUrl()},
-        {"VANTREL_RELEASE_URL", releaseUrl()},     {"VANTREL_ANALYTICS_URL", analyticsUrl()},
-        {"VANTREL_CA_FILE", caFile().string()},    {"VANTREL_SANDBOX_CONTROL_URL", controlUrl()},
+        {"VANTREL_SERVICE_URL", serviceUrl()},  {"VANTREL_WEB_URL", webUrl()},
+        {"VANTREL_RPC_URL", rpcUrl()},          {"VANTREL_RELAY_URL", relayUrl()},
+        {"VANTREL_RELEASE_URL", releaseUrl()},  {"VANTREL_ANALYTICS_URL", analyticsUrl()},
+        {"VANTREL_CA_FILE", caFile().string()}, {"VANTREL_SANDBOX_CONTROL_URL", controlUrl()},
     };
 }
 

@@ -32,7 +32,7 @@ struct SandboxOptions {
     /** The fixture (format in sandbox/README.md); none means the default fixture, sandbox/fixture.json. */
     std::optional<Json> fixture;
     /** How often the relay pings each relay connection; a connection that misses a pong is closed. */
-    std::chrono::milliseconds relayPingInterval{20000};
+    std::chrono::milliseconds relayPingInterval {20000};
     /** Threads that run the sandbox's event loop. */
     unsigned threads = 2;
 };
@@ -59,13 +59,13 @@ public:
     Sandbox(const Sandbox&) = delete;
     Sandbox& operator=(const Sandbox&) = delete;
 
-    std::string serviceUrl() const;   ///< REST base, ends in "/"
-    std::string webUrl() const;       ///< public web host base, ends in "/"
-    std::string rpcUrl() const;       ///< JSON-RPC endpoint, ends in "/"
-    std::string relayUrl() const;     ///< "wss://127.0.0.1:<port>/m2m/"
-    std::string releaseUrl() const;   ///< release site base, ends in "/"
+    std::string serviceUrl() const; ///< REST base, ends in "/"
+    std::string webUrl() const; ///< public web host base, ends in "/"
+    std::string rpcUrl() const; ///< JSON-RPC endpoint, ends in "/"
+    std::string relayUrl() const; ///< "wss://127.0.0.1:<port>/m2m/"
+    std::string releaseUrl() const; ///< release site base, ends in "/"
     std::string analyticsUrl() const; ///< events upload address of the product's analytics project
-    std::string controlUrl() const;   ///< control endpoint base, ends in "/"
+    std::string controlUrl() const; ///< control endpoint base, ends in "/"
     std::filesystem::path caFile() const;
     /** The VANTREL_* variables written to DIR/env. */
     std::map<std::string, std::string> environment() const;

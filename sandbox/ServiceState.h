@@ -39,7 +39,7 @@ struct ServiceState {
     std::map<std::pair<std::string, std::int64_t>, boost::asio::ip::tcp::endpoint> targets;
     /** The built-in services by name ("<serial>:<port>"). */
     std::map<std::string, std::shared_ptr<BuiltinService>> builtins;
-    std::chrono::milliseconds pingInterval{20000};
+    std::chrono::milliseconds pingInterval {20000};
 
     std::string serviceUrl() const;
 

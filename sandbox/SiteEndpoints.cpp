@@ -19,7 +19,7 @@ bool startsWith(std::string_view text, std::string_view prefix)
 
 HttpResponse analyticsError(HttpStatus status, std::string_view code, std::string_view message)
 {
-    return jsonResponse(status, Json{{"error_code", code}, {"message", message}});
+    return jsonResponse(status, Json {{"error_code", code}, {"message", message}});
 }
 
 } // namespace
@@ -84,8 +84,10 @@ HttpResponse SiteEndpoints::analytics(const HttpRequest& request, std::string_vi
     }
     const auto body = parseJson(request.body());
     const bool wellFormed = body && body->is_object() && std::all_of(body->begin(), body->end(), [](const Json& list) {
-        return list.is_array() && std::all_of(list.begin(), list.end(), [](const Json& e) { return e.is_object(); });
-    });
+                                return list.is_array() && std::all_of(list.begin(), list.end(), [](const Json& e) {
+                                           return e.is_object();
+                                       });
+                            });
     if (!wellFormed) {
         return analyticsError(HttpStatus::bad_request, "InvalidEventError",
                               "The body must map collection names to lists of event objects.");
@@ -97,7 +99,7 @@ HttpResponse SiteEndpoints::analytics(const HttpRequest& request, std::string_vi
             answer[collection].push_back({{"success", true}});
         }
     }
-    m_state.traffic.addAnalyticsBatch(Json{{"project", project}, {"key", key}, {"events", *body}});
+    m_state.traffic.addAnalyticsBatch(Json {{"project", project}, {"key", key}, {"events", *body}});
     return jsonResponse(HttpStatus::ok, answer);
 }
 

@@ -20,13 +20,8 @@ namespace vantrel::sandbox {
 
 namespace {
 
-template <auto Free>
-struct OpenSslDeleter {
-    template <class T>
-    void operator()(T* pointer) const
-    {
-        Free(pointer);
-    }
+template <auto Free> struct OpenSslDeleter {
+    template <class T> void operator()(T* pointer) const { Free(pointer); }
 };
 
 using KeyPtr = std::unique_ptr<EVP_PKEY, OpenSslDeleter<EVP_PKEY_free>>;
@@ -47,8 +42,8 @@ bool setSubject(X509* certificate, const char* commonName)
 {
     X509_NAME* name = X509_get_subject_name(certificate);
     const auto add = [&](const char* field, const char* value) {
-        return X509_NAME_add_entry_by_txt(name, field, MBSTRING_ASC, reinterpret_cast<const unsigned char*>(value),
-                                          -1, -1, 0)
+        return X509_NAME_add_entry_by_txt(name, field, MBSTRING_ASC, reinterpret_cast<const unsigned char*>(value), -1,
+                                          -1, 0)
             == 1;
     };
     return add("O", "Corvane Sandbox") && add("CN", commonName);
@@ -96,8 +91,7 @@ Result<CertificatePtr> makeCertificate(const char* commonName, EVP_PKEY* key, X5
     return certificate;
 }
 
-template <class Write>
-std::string toPem(Write write)
+template <class Write> std::string toPem(Write write)
 {
     BioPtr bio(BIO_new(BIO_s_mem()));
     if (!bio || !write(bio.get())) {
@@ -139,8 +133,8 @@ Result<TlsCredentials> TlsCredentials::issue()
     }
     TlsCredentials credentials;
     credentials.caCertificatePem = toPem([&](BIO* bio) { return PEM_write_bio_X509(bio, ca.value().get()) == 1; });
-    credentials.serverCertificatePem
-        = toPem([&](BIO* bio) { return PEM_write_bio_X509(bio, server.value().get()) == 1; });
+    credentials.serverCertificatePem =
+        toPem([&](BIO* bio) { return PEM_write_bio_X509(bio, server.value().get()) == 1; });
     credentials.serverKeyPem = toPem([&](BIO* bio) {
         return PEM_write_bio_PrivateKey(bio, serverKey.get(), nullptr, nullptr, 0, nullptr, nullptr) == 1;
     });

@@ -40,7 +40,7 @@ private:
 
     mutable std::mutex m_mutex;
     std::deque<RecordedRequest> m_requests; ///< guarded by m_mutex
-    std::vector<Json> m_analyticsBatches;   ///< guarded by m_mutex
+    std::vector<Json> m_analyticsBatches; ///< guarded by m_mutex
 };
 
 } // namespace vantrel::sandbox
