@@ -26,6 +26,8 @@ namespace {
 constexpr std::size_t kMaxClientMessage = 8 * 1024 * 1024;
 /** Payloads this small are copied out of the read buffer, which is then reused. */
 constexpr std::size_t kAdoptFrom = 16 * 1024;
+/** Largest read buffer a connection keeps between messages. */
+constexpr std::size_t kKeptReadBuffer = 64 * 1024;
 
 /** The peer or the sandbox ended the connection: nothing worth a log line. */
 bool isStopped(const boost::system::error_code& error)
@@ -250,6 +252,9 @@ void RelaySession::handleMessage()
         m_state.relays.packetsIgnored.fetch_add(1);
     }
     m_readBuffer.consume(m_readBuffer.size());
+    if (m_readBuffer.capacity() > kKeptReadBuffer) {
+        m_readBuffer = beast::flat_buffer(); // an odd large message does not pin its memory
+    }
 }
 
 void RelaySession::handlePayload(std::int64_t route, std::string_view payload)
