@@ -153,6 +153,9 @@ void HttpSession::answer(HttpResponse response)
     response.keep_alive(m_request.keep_alive());
     response.set(http::field::server, "corvane-sandbox");
     response.prepare_payload();
+    if (m_request.method() == http::verb::head) {
+        response.body().clear(); // the length of the GET answer stays in Content-Length
+    }
     m_response = std::make_shared<HttpResponse>(std::move(response));
     const bool close = m_response->need_eof();
     http::async_write(m_stream, *m_response,
