@@ -43,7 +43,7 @@ public:
     virtual void processRequestBuilderBeforeDispatch(http::Request& request) const;
 
     /** Whether the host of the address can be reached at all (the no-connection test of failed calls). */
-    bool connected(const std::string& url) const;
+    virtual bool connected(const std::string& url) const;
     static std::string resolveMethod(int method);
 
     /** The request of a REST call, not yet sent. */

@@ -155,6 +155,7 @@ private:
     void connectNew()
     {
         m_connection = std::make_shared<Connection>(m_client.m_context, *m_client.m_tls, hostKey());
+        ++m_client.m_connectionsOpened;
         m_resolver.async_resolve(m_url.host, std::to_string(m_url.port),
                                  [self = shared_from_this()](const error_code& error, tcp::resolver::results_type found) {
                                      self->onResolve(error, std::move(found));

@@ -5,6 +5,7 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ssl/context.hpp>
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <map>
@@ -67,6 +68,9 @@ public:
     /** Cancels an exchange; it completes with the cancelled error unless it has completed already. */
     void cancel(const std::shared_ptr<Exchange>& exchange);
 
+    /** How many TLS connections the client has opened so far (kept-alive ones are reused, not counted again). */
+    std::size_t connectionsOpened() const { return m_connectionsOpened.load(); }
+
 private:
     friend class Exchange;
     std::shared_ptr<Connection> takeIdleConnection(const std::string& hostKey);
@@ -75,6 +79,7 @@ private:
     boost::asio::io_context m_context;
     std::shared_ptr<boost::asio::ssl::context> m_tls;
     std::map<std::string, std::vector<std::shared_ptr<Connection>>> m_idle; // touched on the network thread only
+    std::atomic<std::size_t> m_connectionsOpened{0};
     std::thread m_thread;
 };
 

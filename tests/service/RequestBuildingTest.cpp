@@ -4,6 +4,7 @@
 #include "core/ShellUserDefaults.h"
 #include "core/Url.h"
 
+#include "tests/support/ScopedEnvironment.h"
 #include "tests/support/TempDirectory.h"
 
 #include <gtest/gtest.h>
@@ -22,11 +23,7 @@ std::optional<std::string> headerOf(const http::Request& request, const std::str
 
 class RequestBuildingTest : public ::testing::Test {
 protected:
-    RequestBuildingTest()
-    {
-        ::setenv("VANTREL_SERVICE_URL", "https://127.0.0.1:9/api/", 1);
-    }
-
+    testing::ScopedEnvironment serviceUrl{"VANTREL_SERVICE_URL", "https://127.0.0.1:9/api/"};
     testing::TempDirectory folder;
     platform::PreferencesStore store{folder / "prefs.json"};
     SecureStorage storage{folder / "Vantrel", folder / "Tessmark", platform::makePolkitAuthority()};
@@ -94,7 +91,7 @@ TEST_F(RequestBuildingTest, ParametersBecomeACompactJsonBodyAndAbsentValuesAreLe
 
 TEST_F(RequestBuildingTest, DebugModeSelectsTheTestDomainUnlessAnAddressIsConfigured)
 {
-    ::unsetenv("VANTREL_SERVICE_URL");
+    testing::ScopedEnvironment compiledDefault("VANTREL_SERVICE_URL", std::nullopt);
     EXPECT_EQ(api.getCallURL(), "https://apps.corvane.com/");
     preferences.setDebugMode(true);
     EXPECT_EQ(api.getCallURL(), "https://apps.staging.corvane.com/");
