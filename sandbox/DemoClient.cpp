@@ -167,7 +167,7 @@ public:
 private:
     std::map<std::string, std::string> m_options;
     boost::asio::io_context& m_context;
-    boost::asio::steady_timer m_deadline {m_context};
+    boost::asio::steady_timer m_deadline{m_context};
     bool m_waitingForDaemon = false;
     bool m_failed = false;
 };
