@@ -46,6 +46,9 @@ std::shared_ptr<RoutingServer> RoutingServer::createWithAssociation(
 
 Result<void> RoutingServer::listen()
 {
+    if (m_closed) {
+        return Error{"vantrel.listener", 2, "the listener was closed before it listened", nullptr};
+    }
     logFormat("[v:{}] Listening on port: {}", appVersion, textForLog(association->localPort));
     const auto port = portNumberOf(association->localPort);
     Result<void> bound = port ? bindEveryAddress(*port)
@@ -151,6 +154,7 @@ void RoutingServer::drop(const std::shared_ptr<RemoteLocalChannel>& channel)
 
 void RoutingServer::close()
 {
+    m_closed = true;
     if (!server.empty()) {
         for (auto& acceptor : server) {
             error_code ignored;

@@ -33,7 +33,10 @@ public:
 
     void setAppVersion(std::string version) { appVersion = std::move(version); }
 
-    /** Starts listening on the forward's local port; a failure is logged and reported, and the listener idles. */
+    /**
+     * Starts listening on the forward's local port; a failure is logged and reported, and the listener idles.
+     * A listener closed before it got to listen stays closed (a later review owns the port by then).
+     */
     Result<void> listen();
 
     /** Stops listening and closes every channel. Later calls do nothing. */
@@ -59,6 +62,7 @@ private:
     std::string appVersion;
     std::vector<std::unique_ptr<Acceptor>> server; ///< one dual-stack acceptor, or one per address family
     std::vector<std::shared_ptr<RemoteLocalChannel>> channels;
+    bool m_closed = false;
     boost::asio::io_context& m_context;
     boost::asio::any_io_executor m_mainExecutor;
 };

@@ -199,6 +199,24 @@ protected:
     std::vector<std::shared_ptr<RoutingServer>> m_servers;
 };
 
+TEST_F(TunnelTest, AListenerClosedBeforeItListensStaysClosed)
+{
+    // Two reviews in a row: the first one's listener is closed before its queued listen runs, and must not take
+    // the port from the second one's.
+    const std::uint16_t localPort = testing::freeLoopbackPort();
+    auto association = std::make_shared<DevicePortAssociation>(
+        DevicePortAssociation::fromDict({{"local_port", std::to_string(localPort)}, {"remote_port", "22"}}));
+    auto early = RoutingServer::createWithAssociation(association, m_context, m_main);
+    auto late = RoutingServer::createWithAssociation(association, m_context, m_main);
+    const auto [earlyListened, lateListened] = onMain([&] {
+        early->close();
+        return std::pair(early->listen().ok(), late->listen().ok());
+    });
+    EXPECT_FALSE(earlyListened);
+    EXPECT_TRUE(lateListened);
+    onMain([&] { late->close(); });
+}
+
 TEST_F(TunnelTest, EarlyBytesGoFirstThenBytesFlowBothWays)
 {
     auto client = LoopbackClient::connect(forward(kGateway, "22"));
