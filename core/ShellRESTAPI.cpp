@@ -1,6 +1,7 @@
 #include "core/ShellRESTAPI.h"
 
 #include "core/Deployment.h"
+#include "core/NetworkError.h"
 #include "core/ProcessRole.h"
 #include "core/ShellUserDefaults.h"
 
@@ -12,6 +13,17 @@ namespace vantrel {
 namespace {
 
 constexpr const char* kInvalidCredentials = "Invalid email or password";
+
+// A record-building endpoint answered with JSON that is no object: nothing sensible can be built from it.
+bool hasUnexpectedForm(const GenericRESTResponse<Json>& response)
+{
+    return response.result && !response.result->is_object();
+}
+
+Error unexpectedFormError()
+{
+    return networkError(NetworkError::kCannotDecodeContent, "The service's answer has an unexpected form");
+}
 
 template <class T>
 GenericRESTResponse<T> withResult(GenericRESTResponse<Json>& response, std::optional<T> result)
@@ -68,6 +80,9 @@ ShellRESTAPI::Operation ShellRESTAPI::call(const GenericRESTMessage* message, co
 ShellRESTAPI::Completion<Json> ShellRESTAPI::storingToken(Completion<RESTLoginResponse> completion)
 {
     return [this, completion = std::move(completion)](GenericRESTResponse<Json> response) {
+        if (!response.error && hasUnexpectedForm(response)) {
+            response.error = unexpectedFormError();
+        }
         if (response.error) {
             completion(withResult<RESTLoginResponse>(response, std::nullopt));
             return;
@@ -81,6 +96,9 @@ ShellRESTAPI::Completion<Json> ShellRESTAPI::storingToken(Completion<RESTLoginRe
 ShellRESTAPI::Completion<Json> ShellRESTAPI::storingProfile(Completion<RESTShellUser> completion)
 {
     return [this, completion = std::move(completion)](GenericRESTResponse<Json> response) {
+        if (!response.error && hasUnexpectedForm(response)) {
+            response.error = unexpectedFormError();
+        }
         if (response.error) {
             completion(withResult<RESTShellUser>(response, std::nullopt));
             return;
@@ -122,6 +140,9 @@ ShellRESTAPI::Operation ShellRESTAPI::verifyTokenWithEmail(const std::string& em
     message.addParam(email, "email").addParam(token, "token");
     return call(&message, std::nullopt, "verify-2fa-token/", kMethodPost,
                 [this, completion = std::move(completion)](GenericRESTResponse<Json> response) {
+                    if (!response.error && hasUnexpectedForm(response)) {
+                        response.error = unexpectedFormError();
+                    }
                     if (response.error) {
                         completion(withResult<RESTVerifyTokenResponse>(response, std::nullopt));
                         return;
