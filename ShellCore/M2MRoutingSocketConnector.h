@@ -27,7 +27,7 @@ namespace vantrel {
  * outgoing packets, decodes incoming ones, answers the relay's pings itself and hands every other packet to its
  * listeners. It knows nothing of identities, ports or local sockets.
  *
- * Runs on the executor it is given (its owner's strand): every call must be made there, and every listener
+ * Runs on the executor it is given (its owner's, a serial one): every call must be made there, and every listener
  * callback is made there. Never reopened: each forwarded connection gets a new connector.
  */
 class M2MRoutingSocketConnector : public std::enable_shared_from_this<M2MRoutingSocketConnector> {

@@ -184,7 +184,7 @@ void RemoteLocalChannel::requestPort(const std::string& relayIdentity)
         logFormat("[v:{}] exception: {}", appVersion, "the forward's device has no ports address");
         return;
     }
-    // Service calls are made on the main queue; the answer comes back to this channel's strand.
+    // Service calls are made on the main queue; the answer comes back to this channel's executor.
     MainQueue::shared().post([self = shared_from_this(), url = *portsUrl, relayIdentity,
                               port = association->remotePort] {
         ShellRESTAPI::sharedAPI().callPorts(url, relayIdentity, port, kRedirectPortService,

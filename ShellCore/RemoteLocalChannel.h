@@ -28,7 +28,8 @@ namespace vantrel {
  * the local client has not taken the previous delivery, so a fast side can never fill the daemon's memory; at
  * most kMaxBufferedBytes wait for the route.
  *
- * Runs on its own strand (the accepted socket's executor): every call must be made there.
+ * Runs on the accepted socket's executor (one loop, one thread; never the main queue's strand): every call must be
+ * made there.
  */
 class RemoteLocalChannel final : public std::enable_shared_from_this<RemoteLocalChannel>,
                                  private ShellRoutingHandlerDelegate {
@@ -40,7 +41,7 @@ public:
     /** Time the relay and the service have to open the route before the channel gives up. */
     static constexpr std::chrono::seconds kRouteTimeout{30};
 
-    /** A channel for an accepted connection (whose executor should be a strand of its own). */
+    /** A channel for an accepted connection; it runs on the socket's executor, which must be serial. */
     static std::shared_ptr<RemoteLocalChannel> createWithServer(Socket server,
                                                                 std::shared_ptr<const DevicePortAssociation> association);
 
@@ -52,7 +53,7 @@ public:
     /** Ends the channel: the local connection and the relay connection are closed. Later calls do nothing. */
     void close();
 
-    /** Called once, on the channel's strand, when the channel has closed. */
+    /** Called once, on the channel's executor, when the channel has closed. */
     void setOnClosed(std::function<void()> onClosed) { m_onClosed = std::move(onClosed); }
 
     boost::asio::any_io_executor executor() { return server.get_executor(); }

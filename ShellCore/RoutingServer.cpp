@@ -8,7 +8,6 @@
 #include <boost/asio/ip/v6_only.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/steady_timer.hpp>
-#include <boost/asio/strand.hpp>
 
 #include <algorithm>
 
@@ -29,19 +28,19 @@ std::string textForLog(const JsonField& field)
 
 } // namespace
 
-RoutingServer::RoutingServer(PrivateTag, std::shared_ptr<const DevicePortAssociation> forward,
-                             asio::io_context& context, const asio::any_io_executor& mainExecutor)
+RoutingServer::RoutingServer(PrivateTag, std::shared_ptr<const DevicePortAssociation> forward, IoContextPool& pool,
+                             const asio::any_io_executor& mainExecutor)
     : association(std::move(forward))
-    , m_context(context)
+    , m_pool(pool)
     , m_mainExecutor(mainExecutor)
 {
 }
 
 std::shared_ptr<RoutingServer> RoutingServer::createWithAssociation(
-    std::shared_ptr<const DevicePortAssociation> association, asio::io_context& context,
+    std::shared_ptr<const DevicePortAssociation> association, IoContextPool& pool,
     const asio::any_io_executor& mainExecutor)
 {
-    return std::make_shared<RoutingServer>(PrivateTag{}, std::move(association), context, mainExecutor);
+    return std::make_shared<RoutingServer>(PrivateTag{}, std::move(association), pool, mainExecutor);
 }
 
 Result<void> RoutingServer::listen()
@@ -102,7 +101,7 @@ Result<void> RoutingServer::bindEveryAddress(std::uint16_t port)
 
 void RoutingServer::doAccept(Acceptor& acceptor)
 {
-    acceptor.async_accept(asio::make_strand(m_context),
+    acceptor.async_accept(m_pool.nextExecutor(),
                           [self = shared_from_this(), &acceptor](const error_code& error, tcp::socket socket) {
                               self->onAccept(acceptor, error, std::move(socket));
                           });

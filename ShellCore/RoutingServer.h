@@ -1,11 +1,11 @@
 #pragma once
 
+#include "ShellCore/IoContextPool.h"
 #include "ShellCore/RemoteLocalChannel.h"
 
 #include "core/DevicePortAssociation.h"
 #include "core/Result.h"
 
-#include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 
 #include <memory>
@@ -16,19 +16,16 @@ namespace vantrel {
 
 /**
  * The listening socket of one forward: accepts connections on the forward's local port, on every local address
- * (IPv4 and IPv6), and hands each to a new forwarding channel, which runs on a strand of its own. Owns its
+ * (IPv4 and IPv6), and hands each to a new forwarding channel, which runs on a loop of the pool. Owns its
  * channels; a channel that ends is dropped at once, and close() ends every channel still open.
  *
  * Runs on the main queue's executor: every call must be made there.
  */
 class RoutingServer final : public std::enable_shared_from_this<RoutingServer> {
 public:
-    /**
-     * A listener for the forward; nothing listens yet. It accepts on mainExecutor; channels get strands of
-     * context (so they may run on any of its threads).
-     */
+    /** A listener for the forward; nothing listens yet. It accepts on mainExecutor; channels run on pool's loops. */
     static std::shared_ptr<RoutingServer> createWithAssociation(std::shared_ptr<const DevicePortAssociation> association,
-                                                                boost::asio::io_context& context,
+                                                                IoContextPool& pool,
                                                                 const boost::asio::any_io_executor& mainExecutor);
 
     void setAppVersion(std::string version) { appVersion = std::move(version); }
@@ -47,7 +44,7 @@ public:
     const DevicePortAssociation& forward() const { return *association; }
 
     struct PrivateTag {};
-    RoutingServer(PrivateTag, std::shared_ptr<const DevicePortAssociation> forward, boost::asio::io_context& context,
+    RoutingServer(PrivateTag, std::shared_ptr<const DevicePortAssociation> forward, IoContextPool& pool,
                   const boost::asio::any_io_executor& mainExecutor);
 
 private:
@@ -63,7 +60,7 @@ private:
     std::vector<std::unique_ptr<Acceptor>> server; ///< one dual-stack acceptor, or one per address family
     std::vector<std::shared_ptr<RemoteLocalChannel>> channels;
     bool m_closed = false;
-    boost::asio::io_context& m_context;
+    IoContextPool& m_pool;
     boost::asio::any_io_executor m_mainExecutor;
 };
 

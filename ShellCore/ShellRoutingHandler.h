@@ -13,7 +13,7 @@ namespace vantrel {
 /**
  * The relay side of one forwarded connection: owns the relay connection for the forward's device, asks the
  * relay for the connection's identity as soon as it is open, turns the relay's packets into calls on its
- * listeners and sends the listeners' bytes to the device. Runs on its executor (the channel's strand), like
+ * listeners and sends the listeners' bytes to the device. Runs on its executor (the channel's), like
  * every listener callback; bytes from the device are delivered one packet at a time, in arrival order, and a
  * listener may hold the next delivery back until it has written the bytes (suspendDelivery).
  */

@@ -20,7 +20,8 @@ namespace vantrel {
  * connection is idle, so an open connection costs a few KiB instead of the tens of KiB of a buffered TLS stream.
  * Meets the AsyncReadStream / AsyncWriteStream requirements (a WebSocket stream runs on top of it).
  *
- * At most one read and one write may be outstanding; all operations run on the stream's executor (a strand).
+ * At most one read and one write may be outstanding; all operations run on the stream's executor, which must be
+ * serial (a loop run by one thread, or a strand).
  */
 class TlsStream {
 public:

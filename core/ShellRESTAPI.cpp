@@ -1,6 +1,7 @@
 #include "core/ShellRESTAPI.h"
 
 #include "core/Deployment.h"
+#include "core/NetworkError.h"
 #include "core/ProcessRole.h"
 #include "core/ShellUserDefaults.h"
 
@@ -12,6 +13,17 @@ namespace vantrel {
 namespace {
 
 constexpr const char* kInvalidCredentials = "Invalid email or password";
+
+// A record-building endpoint answered with JSON that is no object: nothing sensible can be built from it.
+bool hasUnexpectedForm(const GenericRESTResponse<Json>& response)
+{
+    return response.result && !response.result->is_object();
+}
+
+Error unexpectedFormError()
+{
+    return networkError(NetworkError::kCannotDecodeContent, "The service's answer has an unexpected form");
+}
 
 template <class T>
 GenericRESTResponse<T> withResult(GenericRESTResponse<Json>& response, std::optional<T> result)
@@ -65,30 +77,34 @@ ShellRESTAPI::Operation ShellRESTAPI::call(const GenericRESTMessage* message, co
                                            std::move(completion));
 }
 
-ShellRESTAPI::Completion<Json> ShellRESTAPI::storingToken(Completion<RESTLoginResponse> completion)
+template <class Record>
+ShellRESTAPI::Completion<Json> ShellRESTAPI::building(Completion<Record> completion,
+                                                     std::function<void(const Record&)> keep)
 {
-    return [this, completion = std::move(completion)](GenericRESTResponse<Json> response) {
+    return [completion = std::move(completion), keep = std::move(keep)](GenericRESTResponse<Json> response) {
+        if (!response.error && hasUnexpectedForm(response)) {
+            response.error = unexpectedFormError();
+        }
         if (response.error) {
-            completion(withResult<RESTLoginResponse>(response, std::nullopt));
+            completion(withResult<Record>(response, std::nullopt));
             return;
         }
-        RESTLoginResponse login = RESTLoginResponse::createFromDict(response.result.value_or(Json()));
-        setAuthToken(login.msgToken);
-        completion(withResult<RESTLoginResponse>(response, std::move(login)));
+        Record record = Record::createFromDict(response.result.value_or(Json()));
+        keep(record);
+        completion(withResult<Record>(response, std::move(record)));
     };
+}
+
+ShellRESTAPI::Completion<Json> ShellRESTAPI::storingToken(Completion<RESTLoginResponse> completion)
+{
+    return building<RESTLoginResponse>(std::move(completion),
+                                       [this](const RESTLoginResponse& login) { setAuthToken(login.msgToken); });
 }
 
 ShellRESTAPI::Completion<Json> ShellRESTAPI::storingProfile(Completion<RESTShellUser> completion)
 {
-    return [this, completion = std::move(completion)](GenericRESTResponse<Json> response) {
-        if (response.error) {
-            completion(withResult<RESTShellUser>(response, std::nullopt));
-            return;
-        }
-        RESTShellUser user = RESTShellUser::createFromDict(response.result.value_or(Json()));
-        m_preferences.setRESTShellUser(user);
-        completion(withResult<RESTShellUser>(response, std::move(user)));
-    };
+    return building<RESTShellUser>(std::move(completion),
+                                   [this](const RESTShellUser& user) { m_preferences.setRESTShellUser(user); });
 }
 
 ShellRESTAPI::Operation ShellRESTAPI::connect(const std::string& email, const std::optional<std::string>& password,
@@ -121,15 +137,9 @@ ShellRESTAPI::Operation ShellRESTAPI::verifyTokenWithEmail(const std::string& em
     GenericRESTMessage message;
     message.addParam(email, "email").addParam(token, "token");
     return call(&message, std::nullopt, "verify-2fa-token/", kMethodPost,
-                [this, completion = std::move(completion)](GenericRESTResponse<Json> response) {
-                    if (response.error) {
-                        completion(withResult<RESTVerifyTokenResponse>(response, std::nullopt));
-                        return;
-                    }
-                    auto verified = RESTVerifyTokenResponse::createFromDict(response.result.value_or(Json()));
+                building<RESTVerifyTokenResponse>(std::move(completion), [this](const RESTVerifyTokenResponse& verified) {
                     setAuthToken(verified.msgToken);
-                    completion(withResult<RESTVerifyTokenResponse>(response, std::move(verified)));
-                });
+                }));
 }
 
 ShellRESTAPI::Operation ShellRESTAPI::resetPasswordForEmail(const std::string& email, Completion<Json> completion)

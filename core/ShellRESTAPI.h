@@ -63,6 +63,9 @@ private:
                    const std::optional<std::string>& path, int method, Completion<Json> completion,
                    std::optional<int> errorCountLimit = std::nullopt,
                    const std::optional<std::string>& customToken = std::nullopt);
+    /** Turns a successful answer into a Record, hands it to keep, then completes; other answers complete as errors. */
+    template <class Record>
+    Completion<Json> building(Completion<Record> completion, std::function<void(const Record&)> keep);
     Completion<Json> storingToken(Completion<RESTLoginResponse> completion);
     Completion<Json> storingProfile(Completion<RESTShellUser> completion);
 

@@ -50,8 +50,8 @@ std::string senderForLog(const platform::SignalSender& sender)
 
 } // namespace
 
-Daemon::Daemon(boost::asio::io_context& context, boost::asio::any_io_executor mainExecutor)
-    : m_context(context)
+Daemon::Daemon(IoContextPool& pool, boost::asio::any_io_executor mainExecutor)
+    : m_pool(pool)
     , m_mainExecutor(std::move(mainExecutor))
 {
 }
@@ -163,7 +163,7 @@ void Daemon::startServer(const DevicePortAssociation& association)
         return;
     }
     auto server = RoutingServer::createWithAssociation(std::make_shared<const DevicePortAssociation>(association),
-                                                       m_context, m_mainExecutor);
+                                                       m_pool, m_mainExecutor);
     server->setAppVersion(getAppVersion());
     // Listening starts on a later turn, after this review has closed every old listener.
     MainQueue::shared().post([server] { (void)server->listen(); });

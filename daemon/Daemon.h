@@ -8,8 +8,6 @@
 
 #include "platform/SignalBus.h"
 
-#include <boost/asio/io_context.hpp>
-
 #include <memory>
 #include <optional>
 #include <string>
@@ -29,7 +27,8 @@ public:
     static constexpr std::size_t kMaxCommandSize = 1024 * 1024;
     static constexpr std::chrono::seconds kProfileRefreshInterval{5};
 
-    Daemon(boost::asio::io_context& context, boost::asio::any_io_executor mainExecutor);
+    /** A daemon whose forwarded connections run on pool and whose own logic runs on mainExecutor. */
+    Daemon(IoContextPool& pool, boost::asio::any_io_executor mainExecutor);
     ~Daemon();
     Daemon(const Daemon&) = delete;
     Daemon& operator=(const Daemon&) = delete;
@@ -62,7 +61,7 @@ private:
     void reportInstallationIfMarked(SettingsMessage settings);
     void applyGrants(const JsonField& forwardingPorts);
 
-    boost::asio::io_context& m_context;
+    IoContextPool& m_pool;
     boost::asio::any_io_executor m_mainExecutor;
     bool started = false;
     std::vector<std::shared_ptr<RoutingServer>> runningServers;

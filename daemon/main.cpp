@@ -2,12 +2,13 @@
 
 #include "daemon/Daemon.h"
 
+#include "ShellCore/IoContextPool.h"
+
 #include "core/AsioMainQueue.h"
 
 #include "platform/Log.h"
 #include "platform/ProgramInfo.h"
 
-#include <boost/asio/io_context.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/signal_set.hpp>
 #include <boost/asio/strand.hpp>
@@ -15,7 +16,6 @@
 #include <algorithm>
 #include <csignal>
 #include <thread>
-#include <vector>
 
 using namespace vantrel;
 
@@ -24,38 +24,31 @@ int main()
     platform::setCurrentProgram({"com.corvane.VantrelDaemon", "1.6", "1.16"});
     std::signal(SIGPIPE, SIG_IGN);
 
-    // The loop and the main queue outlive main(): the network and bus threads of the shared clients may still
-    // hand results to the queue while the process ends.
-    static boost::asio::io_context context;
-    static const auto mainStrand = boost::asio::make_strand(context);
+    // The loops and the main queue outlive main(): the network and bus threads of the shared clients may still
+    // hand results to the queue while the process ends. One loop per core, up to four: forwarded connections
+    // spread over them; the daemon's own logic stays on a strand of the first.
+    static IoContextPool loops(std::clamp(std::thread::hardware_concurrency(), 1u, 4u));
+    static const auto mainStrand = boost::asio::make_strand(loops.mainContext());
     static AsioMainQueue mainQueue(mainStrand);
     MainQueue::install(&mainQueue);
 
-    Daemon daemon(context, mainStrand);
+    Daemon daemon(loops, mainStrand);
     boost::asio::post(mainStrand, [&daemon] { daemon.start(); });
 
-    boost::asio::signal_set stopSignals(context, SIGTERM, SIGINT);
-    stopSignals.async_wait([&](const boost::system::error_code& error, int signal) {
+    boost::asio::signal_set stopSignals(loops.mainContext(), SIGTERM, SIGINT);
+    stopSignals.async_wait([&daemon](const boost::system::error_code& error, int signal) {
         if (error) {
             return;
         }
         logFormat("[v:{}] stopping on signal {}", Daemon::getAppVersion(), signal);
         boost::asio::post(mainStrand, [&daemon] {
             daemon.closeListeners();
-            context.stop();
+            loops.stop();
         });
     });
 
-    // Forwarded connections run on strands of their own, so they use every core; the daemon's own logic stays on
-    // the main strand.
-    const unsigned threads = std::clamp(std::thread::hardware_concurrency(), 2u, 4u);
-    std::vector<std::thread> workers;
-    for (unsigned i = 1; i < threads; ++i) {
-        workers.emplace_back([] { context.run(); });
-    }
-    context.run();
-    for (std::thread& worker : workers) {
-        worker.join();
-    }
+    loops.startThreads();
+    loops.runMain();
+    loops.stop();
     return 0;
 }

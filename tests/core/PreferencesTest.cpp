@@ -1,6 +1,7 @@
 #include "core/SecureStorage.h"
 #include "core/ShellUserDefaults.h"
 
+#include "tests/support/FakeAuthority.h"
 #include "tests/support/TempDirectory.h"
 
 #include <gtest/gtest.h>
@@ -8,23 +9,11 @@
 namespace vantrel {
 namespace {
 
-class NoAuthority final : public platform::Authority {
-public:
-    platform::AuthorizationStatus checkAction(const std::string&, bool) override
-    {
-        return platform::AuthorizationStatus::Denied;
-    }
-    platform::AuthorizationStatus runWithAdminRights(const std::string&, const std::vector<std::string>&) override
-    {
-        return platform::AuthorizationStatus::Denied;
-    }
-};
-
 class PreferencesTest : public ::testing::Test {
 protected:
     testing::TempDirectory folder;
     platform::PreferencesStore store{folder / "com.corvane.Test.json"};
-    SecureStorage storage{folder / "Vantrel", folder / "Tessmark", std::make_unique<NoAuthority>()};
+    SecureStorage storage{folder / "Vantrel", folder / "Tessmark", std::make_unique<testing::FakeAuthority>()};
     ShellUserDefaults preferences{store, storage};
 };
 

@@ -4,6 +4,7 @@
 
 #include "platform/Log.h"
 #include "platform/ProcessRunner.h"
+#include "tests/support/FakeAuthority.h"
 #include "tests/support/TempDirectory.h"
 
 #include <gmock/gmock.h>
@@ -19,24 +20,6 @@ namespace {
 
 using ::testing::HasSubstr;
 using ::testing::Not;
-
-class FakeAuthority final : public platform::Authority {
-public:
-    platform::AuthorizationStatus checkAction(const std::string& actionId, bool) override
-    {
-        checkedActions.push_back(actionId);
-        return answer;
-    }
-    platform::AuthorizationStatus runWithAdminRights(const std::string& tool, const std::vector<std::string>&) override
-    {
-        ranTools.push_back(tool);
-        return platform::AuthorizationStatus::Granted;
-    }
-
-    platform::AuthorizationStatus answer = platform::AuthorizationStatus::Granted;
-    std::vector<std::string> checkedActions;
-    std::vector<std::string> ranTools;
-};
 
 std::string fileContent(const std::filesystem::path& file)
 {
@@ -83,13 +66,13 @@ class SecureStorageTest : public ::testing::Test {
 protected:
     SecureStorageTest()
     {
-        auto authority = std::make_unique<FakeAuthority>();
+        auto authority = std::make_unique<testing::FakeAuthority>(platform::AuthorizationStatus::Granted);
         m_authority = authority.get();
         m_storage = std::make_unique<SecureStorage>(folder / "Vantrel", folder / "Tessmark", std::move(authority));
     }
 
     testing::TempDirectory folder;
-    FakeAuthority* m_authority = nullptr;
+    testing::FakeAuthority* m_authority = nullptr;
     std::unique_ptr<SecureStorage> m_storage;
 };
 
@@ -114,7 +97,7 @@ TEST_F(SecureStorageTest, SettingsRoundTripThroughOneLineOfBase64)
     const std::string stored = fileContent(*m_storage->getConfigUrl());
     EXPECT_EQ(stored.find_first_of("\r\n{"), std::string::npos);
 
-    SecureStorage other(folder / "Vantrel", folder / "Tessmark", std::make_unique<FakeAuthority>());
+    SecureStorage other(folder / "Vantrel", folder / "Tessmark", std::make_unique<testing::FakeAuthority>());
     EXPECT_EQ(other.getConfig().toDictionary(), settings.toDictionary());
 }
 
@@ -199,7 +182,7 @@ TEST_F(SecureStorageTest, AFailedWriteLeavesTheOldFileWhole)
 
 TEST_F(SecureStorageTest, WritesWithoutAFolderFailAndReadsGiveDefaults)
 {
-    SecureStorage homeless(std::nullopt, folder / "Tessmark", std::make_unique<FakeAuthority>());
+    SecureStorage homeless(std::nullopt, folder / "Tessmark", std::make_unique<testing::FakeAuthority>());
     EXPECT_FALSE(homeless.setConfigString("{}"));
     EXPECT_FALSE(homeless.getConfigUrl());
     EXPECT_EQ(homeless.getData(), Json::object());

@@ -6,6 +6,7 @@
 #include "core/VantrelDaemonUtils.h"
 
 #include "tests/support/ChildProcess.h"
+#include "tests/support/FakeAuthority.h"
 #include "tests/support/LoopbackClient.h"
 #include "tests/support/MainQueueFixture.h"
 #include "tests/support/SandboxEnvironment.h"
@@ -27,18 +28,6 @@ const auto* const environment = ::testing::AddGlobalTestEnvironment(new SandboxE
 constexpr const char* kDemoEmail = "demo@corvane.test";
 constexpr const char* kDemoToken = "demo-token-7f3a9c2e41b8";
 constexpr const char* kGateway = "CRV-SANDBOX-0001"; // 22: echo, 80: banner
-
-class NoAuthority final : public platform::Authority {
-public:
-    platform::AuthorizationStatus checkAction(const std::string&, bool) override
-    {
-        return platform::AuthorizationStatus::Denied;
-    }
-    platform::AuthorizationStatus runWithAdminRights(const std::string&, const std::vector<std::string>&) override
-    {
-        return platform::AuthorizationStatus::Denied;
-    }
-};
 
 /** What the application side has heard from the daemon. Observers live as long as the process: state is shared. */
 struct Heard {
@@ -152,7 +141,7 @@ protected:
 
     testing::TempDirectory m_temp;
     std::filesystem::path m_folder = m_temp.path();
-    SecureStorage m_storage{m_folder / "cache", m_folder / "Tessmark", std::make_unique<NoAuthority>()};
+    SecureStorage m_storage{m_folder / "cache", m_folder / "Tessmark", std::make_unique<testing::FakeAuthority>()};
     std::shared_ptr<Heard> m_heard;
     std::unique_ptr<ChildProcess> m_daemon;
 };

@@ -220,6 +220,18 @@ TEST_F(ServiceTest, ErrorBodiesAndBrokenAnswersBecomeClearErrors)
     }
 }
 
+TEST_F(ServiceTest, AProfileAnswerOfTheWrongShapeIsAnErrorAndStoresNothing)
+{
+    preferences().setAuthToken(kDemoToken, false);
+    SandboxEnvironment::sandbox().addFault(Fault::answer("profile/", 200, Json::array({"not", "a", "profile"})));
+    Outcome<RESTShellUser> outcome;
+    api().getProfileWithToken(std::nullopt, outcome.receiver());
+    const auto response = wait(outcome);
+    ASSERT_TRUE(response.error);
+    EXPECT_EQ(response.error->code, NetworkError::kCannotDecodeContent);
+    EXPECT_FALSE(preferences().getRESTShellUser());
+}
+
 TEST_F(ServiceTest, AFailureWhileTheNetworkIsUnreachableIsTheNoConnectionError)
 {
     class Offline final : public AbstractAPI {

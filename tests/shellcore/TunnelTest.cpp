@@ -1,6 +1,7 @@
 // The tunnel end to end: a local client, a listener of the engine, the sandbox's relay over TLS and a TCP service
 // behind the device port.
 
+#include "ShellCore/IoContextPool.h"
 #include "ShellCore/RoutingServer.h"
 
 #include "core/AsioMainQueue.h"
@@ -11,7 +12,6 @@
 #include "tests/support/LoopbackClient.h"
 #include "tests/support/SandboxEnvironment.h"
 
-#include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/strand.hpp>
 #include <boost/asio/write.hpp>
@@ -100,17 +100,16 @@ std::string patternOf(std::size_t size)
     return bytes;
 }
 
-/** The engine as the daemon runs it: an io_context on two threads, the main queue a strand of it. */
+/** The engine as the daemon runs it: two loops on two threads, the main queue a strand of the first. */
 class TunnelTest : public ::testing::Test {
 protected:
     TunnelTest()
-        : m_main(boost::asio::make_strand(m_context))
+        : m_main(boost::asio::make_strand(m_loops.mainContext()))
         , m_queue(m_main)
         , m_installation(m_queue)
     {
-        for (int i = 0; i < 2; ++i) {
-            m_threads.emplace_back([this] { m_context.run(); });
-        }
+        m_loops.startThreads();
+        m_mainThread = std::thread([this] { m_loops.runMain(); });
         onMain([] { ShellUserDefaults::sharedInstance().setAuthToken(kDemoToken, false); });
         SandboxEnvironment::sandbox().clearFaults();
     }
@@ -122,13 +121,10 @@ protected:
                 server->close();
             }
         });
-        m_work.reset();
-        // Let the closes reach the channels' strands, then stop.
+        // Let the closes reach the channels' loops, then stop.
         std::this_thread::sleep_for(50ms);
-        m_context.stop();
-        for (auto& thread : m_threads) {
-            thread.join();
-        }
+        m_loops.stop();
+        m_mainThread.join();
     }
 
     template <class Function>
@@ -165,7 +161,7 @@ protected:
         auto association = std::make_shared<DevicePortAssociation>(DevicePortAssociation::fromDict(
             {{"id", "TEST-" + serial + "-" + remotePort}, {"local_port", std::to_string(localPort)},
              {"remote_port", remotePort}, {"device", deviceRecord(serial)}}));
-        auto server = RoutingServer::createWithAssociation(association, m_context, m_main);
+        auto server = RoutingServer::createWithAssociation(association, m_loops, m_main);
         server->setAppVersion("1.6 (1.16)");
         EXPECT_TRUE(onMain([server] { return server->listen().ok(); }));
         m_servers.push_back(server);
@@ -189,13 +185,11 @@ protected:
         return true;
     }
 
-    boost::asio::io_context m_context;
-    std::optional<boost::asio::executor_work_guard<boost::asio::io_context::executor_type>> m_work{
-        m_context.get_executor()};
+    IoContextPool m_loops{2};
     boost::asio::strand<boost::asio::io_context::executor_type> m_main;
     AsioMainQueue m_queue;
     ScopedMainQueue m_installation;
-    std::vector<std::thread> m_threads;
+    std::thread m_mainThread;
     std::vector<std::shared_ptr<RoutingServer>> m_servers;
 };
 
@@ -206,8 +200,8 @@ TEST_F(TunnelTest, AListenerClosedBeforeItListensStaysClosed)
     const std::uint16_t localPort = testing::freeLoopbackPort();
     auto association = std::make_shared<DevicePortAssociation>(
         DevicePortAssociation::fromDict({{"local_port", std::to_string(localPort)}, {"remote_port", "22"}}));
-    auto early = RoutingServer::createWithAssociation(association, m_context, m_main);
-    auto late = RoutingServer::createWithAssociation(association, m_context, m_main);
+    auto early = RoutingServer::createWithAssociation(association, m_loops, m_main);
+    auto late = RoutingServer::createWithAssociation(association, m_loops, m_main);
     const auto [earlyListened, lateListened] = onMain([&] {
         early->close();
         return std::pair(early->listen().ok(), late->listen().ok());
