@@ -152,6 +152,16 @@ def _memory_section(comparison):
     return "\n".join(text)
 
 
+def glance(comparison):
+    """One compact table: the medians of the main figures, a column per path."""
+    keys = [path["key"] for path in comparison.paths]
+    rows = []
+    for key, label, unit, _ in TIMING:
+        rows.append([f"{label} ({unit})"] + [_number(comparison.median(path, key)) for path in keys])
+    rows.append(["memory per open connection (KiB)"] + [_number(comparison.per_connection_kib(path)) for path in keys])
+    return _table(["figure"] + [comparison.labels[path] for path in keys], rows)
+
+
 def targets(comparison):
     """(target, measured, met) for the daemon's goals."""
     rows = []
@@ -295,6 +305,7 @@ def write(data, results_dir):
                         f"VantrelDaemon through corvane-sandbox's relay over TLS. Throughput is measured where "
                         f"the bytes arrive, after 0.5 s of warm-up. Memory is the forwarder's, summed over its "
                         f"processes as PSS (shared pages counted once); the daemon's targets use its RSS.\n")
+        sections.append("### At a glance (medians)\n\n" + glance(comparison) + "\n")
         rows = [[goal, measured, "met" if met else "**missed**"] for goal, measured, met in targets(comparison)]
         if rows:
             sections.append("### Targets\n\n" + _table(["target", "measured", ""], rows) + "\n")
