@@ -10,6 +10,9 @@ import tempfile
 
 from .processes import descendants, free_port, wait_for_echo, wait_for_log
 
+# Words of a log line that tells of trouble.
+TROUBLE = ("terminate", "what()", "could not", "failed", "Failed", "Error", "error", "Abort", "Segmentation")
+
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
 
@@ -57,12 +60,16 @@ class Path:
         return process is None or process.poll() is None
 
     def last_words(self):
-        """The end of the forwarder's log, for a failure report."""
+        """What the forwarder's log says about trouble (a busy log's tail is mostly routine), then its tail."""
         process = self.main_process()
         if process is None or self._processes is None:
             return ""
         with open(self._processes.log_path(process.name), errors="replace") as log:
-            return log.read()[-600:]
+            lines = log.read().splitlines()
+        routine = ("End of file", "reset by peer", "reset programmatically", "calling ports", "call success")
+        notable = [line for line in lines if any(word in line for word in TROUBLE)
+                   and not any(word in line for word in routine)]
+        return "\n".join(dict.fromkeys(notable[-6:] + lines[-2:]))
 
 
 class DirectPath(Path):
@@ -111,8 +118,12 @@ class SshPath(Path):
                 "UsePAM no", "PermitRootLogin prohibit-password", "PasswordAuthentication no",
                 "KbdInteractiveAuthentication no", "StrictModes no", "AllowTcpForwarding yes",
                 "X11Forwarding no", "PrintMotd no", "MaxStartups 100:30:200", "LogLevel INFO", ""]))
-        # sshd insists on its privilege separation folder, which a machine without a running sshd may lack.
-        os.makedirs("/run/sshd", mode=0o755, exist_ok=True)
+        # sshd insists on its privilege separation folder, which a machine without a running sshd may lack (only
+        # root can make it; sshd run by another user does without).
+        try:
+            os.makedirs("/run/sshd", mode=0o755, exist_ok=True)
+        except PermissionError:
+            pass
         self._sshd = self._start(processes, "sshd", ["/usr/sbin/sshd", "-D", "-e", "-f", config])
         wait_for_log(processes.log_path("sshd"), f"listening on 127.0.0.1 port {ssh_port}", 10, self._sshd)
         self.port = free_port()

@@ -147,8 +147,10 @@ def _memory_section(comparison):
         if churn:
             text.append(f"The daemon took {churn[-1]['seconds']:.0f} s for {churn[-1]['connections']:,} sequential "
                         f"connections{'' if daemon.get('churn_complete') else ' (stopped at the time limit)'}.")
-    text.append("\nEach memory phase starts from a freshly started forwarder. The sequential connections run "
-                "20 at a time (each batch closed before the next opens); memory is read after every 1,000.")
+    text.append("\nThe slow reader and the open connections each start from a freshly started forwarder; the "
+                "sequential connections follow on the same forwarder right after its 1,000 open connections closed "
+                "at once (on a fresh one when that failed: see Failures). They run 20 at a time (each batch closed "
+                "before the next opens); memory is read after every 1,000.")
     return "\n".join(text)
 
 
@@ -210,9 +212,9 @@ def _failure_section(comparison):
     for failure in failures:
         died = " The forwarder died; it was started afresh." if failure.get("forwarder_died") else ""
         lines.append(f"- {comparison.labels[failure['path']]}, {failure['phase']}: {failure['error']}.{died}")
-        last = failure.get("forwarder_log", "").strip().splitlines()[-2:]
-        if last:
-            lines.append("  Its log ends: `" + " / ".join(line.strip()[:160] for line in last) + "`")
+        said = failure.get("forwarder_log", "").strip().splitlines()
+        if said:
+            lines.append("  Its log: `" + " / ".join(line.strip()[:160] for line in said) + "`")
     return "\n".join(lines) + "\n"
 
 
