@@ -118,6 +118,8 @@ def main():
     if args.part != "report":
         for number in (signal.SIGTERM, signal.SIGHUP):
             signal.signal(number, stop_on_signal)
+        # Ctrl-C stops the run even where the shell started it with SIGINT ignored (in the background).
+        signal.signal(signal.SIGINT, signal.default_int_handler)
         stamp = time.strftime("%Y%m%d-%H%M%S")
         raw_dir = os.path.join(RAW, stamp)
         os.makedirs(os.path.join(raw_dir, "logs"), exist_ok=True)
@@ -150,4 +152,8 @@ def save(data, raw_dir, latest):
 
 
 if __name__ == "__main__":
-    main()
+    try:
+        main()
+    except KeyboardInterrupt:
+        log("interrupted; every process the run started has been stopped")
+        sys.exit(130)
