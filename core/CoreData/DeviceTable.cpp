@@ -68,6 +68,16 @@ constexpr const char* kSelectContaining =
     " WHERE instr(s.search_description, ?1) > 0 OR instr(s.search_name, ?1) > 0"
     " ORDER BY s.entity_index";
 
+// The same search as kSelectContaining, answered from the index alone (it holds the objectID as well).
+constexpr const char* kSelectIdsContaining = "SELECT id FROM LocalRESTShellDevice INDEXED BY LocalRESTShellDevice_search"
+                                             " WHERE instr(search_description, ?1) > 0 OR instr(search_name, ?1) > 0"
+                                             " ORDER BY entity_index";
+
+constexpr const char* kSelectAllIds = "SELECT id FROM LocalRESTShellDevice INDEXED BY LocalRESTShellDevice_search"
+                                      " ORDER BY entity_index";
+
+constexpr const char* kCount = "SELECT count(*) FROM LocalRESTShellDevice";
+
 constexpr const char* kSelectBySerial = "SELECT id, " DEVICE_COLUMNS " FROM LocalRESTShellDevice"
                                         " WHERE serial IS ?1 ORDER BY id LIMIT 1";
 
@@ -176,9 +186,12 @@ Device readRow(const SqliteStatement& row)
 Result<DeviceTable> DeviceTable::prepare(StoreConnection& connection)
 {
     DeviceTable table;
-    const std::array<std::pair<SqliteStatement*, const char*>, 7> statements {{
+    const std::array<std::pair<SqliteStatement*, const char*>, 10> statements {{
         {&table.m_selectAll, kSelectAll},
         {&table.m_selectContaining, kSelectContaining},
+        {&table.m_selectAllIds, kSelectAllIds},
+        {&table.m_selectIdsContaining, kSelectIdsContaining},
+        {&table.m_count, kCount},
         {&table.m_selectBySerial, kSelectBySerial},
         {&table.m_insert, kInsert},
         {&table.m_update, kUpdate},
@@ -195,9 +208,11 @@ Result<DeviceTable> DeviceTable::prepare(StoreConnection& connection)
     return table;
 }
 
-Result<std::vector<LocalRESTShellDevice>> DeviceTable::fetchRows(SqliteStatement& statement)
+Result<std::vector<LocalRESTShellDevice>> DeviceTable::fetchRows(SqliteStatement& statement, std::size_t expected)
 {
     std::vector<LocalRESTShellDevice> devices;
+    // Devices are large values: growing the list step by step would move every one of them several times.
+    devices.reserve(expected);
     for (;;) {
         auto stepped = statement.step();
         if (!stepped) {
@@ -210,17 +225,63 @@ Result<std::vector<LocalRESTShellDevice>> DeviceTable::fetchRows(SqliteStatement
     }
 }
 
+Result<std::vector<std::int64_t>> DeviceTable::fetchIds(SqliteStatement& statement)
+{
+    std::vector<std::int64_t> ids;
+    for (;;) {
+        auto stepped = statement.step();
+        if (!stepped) {
+            return stepped.error();
+        }
+        if (stepped.value() == SqliteStatement::Step::done) {
+            return ids;
+        }
+        ids.push_back(statement.integer(0));
+    }
+}
+
+Result<std::size_t> DeviceTable::count()
+{
+    const auto use = m_count.use();
+    auto stepped = m_count.step();
+    if (!stepped) {
+        return stepped.error();
+    }
+    return stepped.value() == SqliteStatement::Step::row ? static_cast<std::size_t>(m_count.integer(0)) : 0;
+}
+
 Result<std::vector<LocalRESTShellDevice>> DeviceTable::fetchAll()
 {
+    auto expected = count();
+    if (!expected) {
+        return expected.error();
+    }
     const auto use = m_selectAll.use();
-    return fetchRows(m_selectAll);
+    return fetchRows(m_selectAll, expected.value());
 }
 
 Result<std::vector<LocalRESTShellDevice>> DeviceTable::fetchContaining(const std::string& foldedText)
 {
+    auto expected = count();
+    if (!expected) {
+        return expected.error();
+    }
     const auto use = m_selectContaining.use();
     m_selectContaining.bindText(1, foldedText);
-    return fetchRows(m_selectContaining);
+    return fetchRows(m_selectContaining, expected.value());
+}
+
+Result<std::vector<std::int64_t>> DeviceTable::fetchAllIds()
+{
+    const auto use = m_selectAllIds.use();
+    return fetchIds(m_selectAllIds);
+}
+
+Result<std::vector<std::int64_t>> DeviceTable::fetchIdsContaining(const std::string& foldedText)
+{
+    const auto use = m_selectIdsContaining.use();
+    m_selectIdsContaining.bindText(1, foldedText);
+    return fetchIds(m_selectIdsContaining);
 }
 
 Result<std::optional<LocalRESTShellDevice>> DeviceTable::fetchBySerial(const std::optional<std::string>& serial)

@@ -4,6 +4,7 @@
 #include "core/CoreData/SqliteStatement.h"
 #include "core/Result.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -26,6 +27,10 @@ public:
     Result<std::vector<LocalRESTShellDevice>> fetchAll();
     /** Devices whose folded description or folded name contains foldedText, by entity_index. */
     Result<std::vector<LocalRESTShellDevice>> fetchContaining(const std::string& foldedText);
+    /** The objectIDs of fetchAll, read from the narrow search index only. */
+    Result<std::vector<std::int64_t>> fetchAllIds();
+    /** The objectIDs of fetchContaining, read from the narrow search index only. */
+    Result<std::vector<std::int64_t>> fetchIdsContaining(const std::string& foldedText);
     /** The first device whose serial equals serial (absent finds a device without serial). */
     Result<std::optional<LocalRESTShellDevice>> fetchBySerial(const std::optional<std::string>& serial);
     /** Adds a row; the result is its objectID. */
@@ -39,10 +44,17 @@ public:
 private:
     DeviceTable() = default;
 
-    Result<std::vector<LocalRESTShellDevice>> fetchRows(SqliteStatement& statement);
+    /** The rows of a started statement; expected (an upper bound of their number) sizes the list once. */
+    Result<std::vector<LocalRESTShellDevice>> fetchRows(SqliteStatement& statement, std::size_t expected);
+    Result<std::vector<std::int64_t>> fetchIds(SqliteStatement& statement);
+    /** How many devices the table holds. */
+    Result<std::size_t> count();
 
     SqliteStatement m_selectAll;
     SqliteStatement m_selectContaining;
+    SqliteStatement m_selectAllIds;
+    SqliteStatement m_selectIdsContaining;
+    SqliteStatement m_count;
     SqliteStatement m_selectBySerial;
     SqliteStatement m_insert;
     SqliteStatement m_update;

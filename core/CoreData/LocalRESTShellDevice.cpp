@@ -15,6 +15,7 @@
 #include <array>
 #include <map>
 #include <memory>
+#include <unordered_map>
 #include <utility>
 
 namespace vantrel {
@@ -97,20 +98,35 @@ void logFetchFailure(const Result<void>& fetched)
 }
 
 /** Runs a fetch in the context; no list without a store, and a failure is logged. */
-std::vector<Device> fetchList(ManagedObjectContext& context,
-                              const std::function<Result<std::vector<Device>>(DeviceTable&)>& fetch)
+template <class Item>
+std::vector<Item> fetchList(ManagedObjectContext& context,
+                            const std::function<Result<std::vector<Item>>(DeviceTable&)>& fetch)
 {
-    std::vector<Device> devices;
+    std::vector<Item> items;
     auto fetched = context.read([&](DeviceTable& table) -> Result<void> {
         auto rows = fetch(table);
         if (!rows) {
             return rows.error();
         }
-        devices = std::move(rows).value();
+        items = std::move(rows).value();
         return {};
     });
     logFetchFailure(fetched);
-    return devices;
+    return items;
+}
+
+/** A search text as the store compares it: without "'" and "%", folded. */
+std::string searchForm(std::string_view text)
+{
+    std::string cleaned(text);
+    std::erase_if(cleaned, [](char c) { return c == '\'' || c == '%'; });
+    return foldForSearch(cleaned);
+}
+
+/** The port list of its stored JSON text; a text that does not decode (written by something else) is absent. */
+JsonField portsOfText(const std::string& text)
+{
+    return parseJson(text).value_or(JsonField());
 }
 
 /**
@@ -185,6 +201,30 @@ Result<std::vector<Device>> storeAnswer(DeviceTable& table, const Json& messages
     return devices;
 }
 
+/** The device record of a device: its texts and numbers copied from a device, moved from a device about to go. */
+template <class Source>
+RESTShellDevice messageOf(Source&& source)
+{
+    RESTShellDevice device;
+    for (const auto& text : kTextAttributes) {
+        if (source.*text.attribute) {
+            device.*text.field = *(std::forward<Source>(source).*text.attribute);
+        }
+    }
+    for (const auto& number : kNumberAttributes) {
+        device.*number.field = std::forward<Source>(source).*number.attribute;
+    }
+    for (const auto& flag : kFlagAttributes) {
+        if (const auto& value = source.*flag.attribute) {
+            device.*flag.field = *value;
+        }
+    }
+    if (source.port_forwarding_ports) {
+        device.msgPortForwardingPorts = portsOfText(*source.port_forwarding_ports);
+    }
+    return device;
+}
+
 } // namespace
 
 const char* LocalRESTShellDevice::entityName()
@@ -194,15 +234,26 @@ const char* LocalRESTShellDevice::entityName()
 
 std::vector<LocalRESTShellDevice> LocalRESTShellDevice::getAllInContext(ManagedObjectContext& context)
 {
-    return fetchList(context, [](DeviceTable& table) { return table.fetchAll(); });
+    return fetchList<Device>(context, [](DeviceTable& table) { return table.fetchAll(); });
 }
 
 std::vector<LocalRESTShellDevice> LocalRESTShellDevice::getByQuery(std::string_view text, ManagedObjectContext& context)
 {
-    std::string cleaned(text);
-    std::erase_if(cleaned, [](char c) { return c == '\'' || c == '%'; });
-    const std::string folded = foldForSearch(cleaned);
-    return fetchList(context, [&folded](DeviceTable& table) { return table.fetchContaining(folded); });
+    const std::string folded = searchForm(text);
+    return fetchList<Device>(context, [&folded](DeviceTable& table) { return table.fetchContaining(folded); });
+}
+
+std::vector<std::int64_t> LocalRESTShellDevice::getAllObjectIDsInContext(ManagedObjectContext& context)
+{
+    return fetchList<std::int64_t>(context, [](DeviceTable& table) { return table.fetchAllIds(); });
+}
+
+std::vector<std::int64_t> LocalRESTShellDevice::getObjectIDsByQuery(std::string_view text,
+                                                                    ManagedObjectContext& context)
+{
+    const std::string folded = searchForm(text);
+    return fetchList<std::int64_t>(context,
+                                   [&folded](DeviceTable& table) { return table.fetchIdsContaining(folded); });
 }
 
 Result<LocalRESTShellDevice> LocalRESTShellDevice::uspertRawDevice(const Json& message, ManagedObjectContext& context,
@@ -252,10 +303,13 @@ void LocalRESTShellDevice::replaceAllInBackground(Json messages, std::function<v
                                                   CoreDataManager& manager)
 {
     auto outcome = std::make_shared<Result<void>>();
-    auto work = [messages = std::move(messages), outcome](AsyncOperation& operation) {
+    auto work = [messages = std::move(messages), outcome](AsyncOperation& operation) mutable {
+        // Taken out of the operation, so that a large answer is released on this thread, not with the operation
+        // on the main queue.
+        const Json answer = std::exchange(messages, Json());
         ManagedObjectContext& context = operation.getThreadManagedObjectContext();
         (void)clearInContext(context); // a failure here fails the refill below as well
-        auto stored = devicesFromMessages(messages, context);
+        auto stored = devicesFromMessages(answer, context);
         if (!stored) {
             *outcome = stored.error();
         }
@@ -344,27 +398,34 @@ void LocalRESTShellDevice::inflateFromMessage(const Json& message)
     }
 }
 
-RESTShellDevice LocalRESTShellDevice::toMessage() const
+RESTShellDevice LocalRESTShellDevice::toMessage() const&
 {
-    RESTShellDevice device;
-    for (const auto& text : kTextAttributes) {
-        if (const auto& value = this->*text.attribute) {
-            device.*text.field = *value;
+    return messageOf(*this);
+}
+
+RESTShellDevice LocalRESTShellDevice::toMessage() &&
+{
+    return messageOf(std::move(*this));
+}
+
+std::vector<RESTShellDevice> LocalRESTShellDevice::toMessages(std::vector<LocalRESTShellDevice> devices)
+{
+    // Devices of one account mostly share a few port lists: each text is decoded once and its value copied.
+    std::unordered_map<std::string, JsonField> decodedPorts;
+    std::vector<RESTShellDevice> messages;
+    messages.reserve(devices.size());
+    for (Device& device : devices) {
+        const std::optional<std::string> ports = std::exchange(device.port_forwarding_ports, std::nullopt);
+        RESTShellDevice& message = messages.emplace_back(std::move(device).toMessage());
+        if (ports) {
+            auto decoded = decodedPorts.find(*ports);
+            if (decoded == decodedPorts.end()) {
+                decoded = decodedPorts.emplace(*ports, portsOfText(*ports)).first;
+            }
+            message.msgPortForwardingPorts = decoded->second;
         }
     }
-    for (const auto& number : kNumberAttributes) {
-        device.*number.field = this->*number.attribute;
-    }
-    for (const auto& flag : kFlagAttributes) {
-        if (const auto& value = this->*flag.attribute) {
-            device.*flag.field = *value;
-        }
-    }
-    if (port_forwarding_ports) {
-        // A text that does not decode (written by something else) leaves the ports absent.
-        device.msgPortForwardingPorts = parseJson(*port_forwarding_ports).value_or(JsonField());
-    }
-    return device;
+    return messages;
 }
 
 std::string LocalRESTShellDevice::getMachineTypeImage() const

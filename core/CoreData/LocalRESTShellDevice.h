@@ -87,6 +87,12 @@ struct LocalRESTShellDevice {
      */
     static std::vector<LocalRESTShellDevice> getByQuery(std::string_view text, ManagedObjectContext& context);
 
+    /** The objectIDs of getAllInContext, in the same order, without reading the devices themselves. */
+    static std::vector<std::int64_t> getAllObjectIDsInContext(ManagedObjectContext& context);
+
+    /** The objectIDs of getByQuery, in the same order, without reading the devices themselves. */
+    static std::vector<std::int64_t> getObjectIDsByQuery(std::string_view text, ManagedObjectContext& context);
+
     /**
      * Finds the device with the message's "serial" (a message without one finds the device without one), or makes
      * a new one, fills it from the message and writes it into the context; saves the context when save is set
@@ -135,7 +141,12 @@ struct LocalRESTShellDevice {
      * decoded from its JSON text; upgrade_agent into msgUpgradeAgent). online_state, entity_index and
      * forwarding_permitted stay behind.
      */
-    RESTShellDevice toMessage() const;
+    RESTShellDevice toMessage() const&;
+    /** The same, moving the texts into the record instead of copying them. */
+    RESTShellDevice toMessage() &&;
+
+    /** toMessage of many devices at once: texts are moved, and each distinct port list text is decoded once. */
+    static std::vector<RESTShellDevice> toMessages(std::vector<LocalRESTShellDevice> devices);
 
     /** The name of the image for machine_type: the type itself when it has an image, else MACHINE_RPI_1A. */
     std::string getMachineTypeImage() const;

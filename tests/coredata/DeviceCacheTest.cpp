@@ -94,6 +94,7 @@ TEST_F(DeviceCache, EveryMemberSurvivesTheStoreIntoTheDeviceRecord)
     expected.msgUpgradeAgent = "2.2";
     EXPECT_EQ(stored->toMessage(), expected);
     EXPECT_EQ(stored->toMessage().toDictionary().dump(), expected.toDictionary().dump()) << "number kinds kept";
+    EXPECT_EQ(Device::toMessages({*stored, *stored}), (std::vector<RESTShellDevice> {expected, expected}));
 
     const auto odd = Device::getBySerial("S-2", reader);
     ASSERT_TRUE(odd.has_value());
@@ -134,7 +135,13 @@ TEST_F(DeviceCache, SearchIgnoresCaseAndDiacriticsInAnyScript)
     };
     for (const auto& entry : cases) {
         SCOPED_TRACE(entry.query);
-        EXPECT_EQ(serialsOf(Device::getByQuery(entry.query, mainContext())), entry.serials);
+        const std::vector<Device> found = Device::getByQuery(entry.query, mainContext());
+        EXPECT_EQ(serialsOf(found), entry.serials);
+        std::vector<std::int64_t> objectIDs;
+        for (const Device& device : found) {
+            objectIDs.push_back(device.objectID);
+        }
+        EXPECT_EQ(Device::getObjectIDsByQuery(entry.query, mainContext()), objectIDs) << "the same search by index";
     }
 }
 
