@@ -69,9 +69,10 @@ constexpr const char* kSelectContaining =
     " ORDER BY s.entity_index";
 
 // The same search as kSelectContaining, answered from the index alone (it holds the objectID as well).
-constexpr const char* kSelectIdsContaining = "SELECT id FROM LocalRESTShellDevice INDEXED BY LocalRESTShellDevice_search"
-                                             " WHERE instr(search_description, ?1) > 0 OR instr(search_name, ?1) > 0"
-                                             " ORDER BY entity_index";
+constexpr const char* kSelectIdsContaining =
+    "SELECT id FROM LocalRESTShellDevice INDEXED BY LocalRESTShellDevice_search"
+    " WHERE instr(search_description, ?1) > 0 OR instr(search_name, ?1) > 0"
+    " ORDER BY entity_index";
 
 constexpr const char* kSelectAllIds = "SELECT id FROM LocalRESTShellDevice INDEXED BY LocalRESTShellDevice_search"
                                       " ORDER BY entity_index";

@@ -202,8 +202,7 @@ Result<std::vector<Device>> storeAnswer(DeviceTable& table, const Json& messages
 }
 
 /** The device record of a device: its texts and numbers copied from a device, moved from a device about to go. */
-template <class Source>
-RESTShellDevice messageOf(Source&& source)
+template <class Source> RESTShellDevice messageOf(Source&& source)
 {
     RESTShellDevice device;
     for (const auto& text : kTextAttributes) {
@@ -252,8 +251,7 @@ std::vector<std::int64_t> LocalRESTShellDevice::getObjectIDsByQuery(std::string_
                                                                     ManagedObjectContext& context)
 {
     const std::string folded = searchForm(text);
-    return fetchList<std::int64_t>(context,
-                                   [&folded](DeviceTable& table) { return table.fetchIdsContaining(folded); });
+    return fetchList<std::int64_t>(context, [&folded](DeviceTable& table) { return table.fetchIdsContaining(folded); });
 }
 
 Result<LocalRESTShellDevice> LocalRESTShellDevice::uspertRawDevice(const Json& message, ManagedObjectContext& context,
