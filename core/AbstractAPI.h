@@ -107,7 +107,8 @@ public:
      * Runs a JSON-RPC call with a 30-second deadline. The completion runs once, on the main queue, with:
      * the result and envelope of the answer; or the answer's error (code and message as sent); or, for an answer
      * marked "cached", no result, notModified and the error kRPCNotModifiedCode; or, for an HTTP 304,
-     * notModified without error; or the client's error (the no-connection error when offline).
+     * notModified without error; or the client's error (the no-connection error when offline; a decoding error
+     * for an answer that is not a JSON object).
      * Error kRPCInvalidTokenCode also clears the stored token (except for "auth.connect_device"). Error
      * kRPCSessionKeepAliveCode (except for getLoginMethodName) goes to the keep-alive policy first, which may take
      * the call over; when it declines, the caller gets the error like any other.

@@ -86,6 +86,8 @@ protected:
 
     ~DevicesLoaderTest() override
     {
+        // Requests still under way (slow answers) end here, not in the shared HTTP client as the program exits.
+        EXPECT_TRUE(runUntil([this] { return m_requestsReleased >= m_requestsStarted; }, 30s));
         // Background work of the test's loaders must not outlive the store it uses.
         std::promise<void> idle;
         SerialOperationQueue::shared().addOperation([&idle] { idle.set_value(); });
@@ -146,6 +148,15 @@ protected:
 
     testing::TempDirectory documents;
     CoreDataManager manager {documents.path()};
+
+private:
+    // Every request operation announces its start and its release (on the main queue).
+    int m_requestsStarted = 0;
+    int m_requestsReleased = 0;
+    NotificationCenter::Registration m_starts = NotificationCenter::defaultCenter().addObserver(
+        nShowProgress, [this](const Notification&) { ++m_requestsStarted; });
+    NotificationCenter::Registration m_releases = NotificationCenter::defaultCenter().addObserver(
+        nHideProgress, [this](const Notification&) { ++m_requestsReleased; });
 };
 
 TEST_F(DevicesLoaderTest, TheDeviceLimitMarksRowsAndPlacesTheHeader)
