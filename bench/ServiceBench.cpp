@@ -36,8 +36,6 @@ struct ServiceSetup {
     std::string token;
 };
 
-ServiceSetup* g_setup = nullptr; // set by main for the benchmarks' lifetime
-
 /** One profile call, run to its completion on the main queue; its latency in microseconds. */
 double timedProfileCall(ServiceSetup& setup)
 {
@@ -71,9 +69,8 @@ double percentile(std::vector<double> samples, double share)
     return samples[static_cast<std::size_t>(at)];
 }
 
-void profileCallsOnOneConnection(benchmark::State& state)
+void profileCallsOnOneConnection(benchmark::State& state, ServiceSetup& setup)
 {
-    ServiceSetup& setup = *g_setup;
     const double firstCall = timedProfileCall(setup);
     const std::size_t openedBefore = http::Client::shared().connectionsOpened();
     std::vector<double> latencies;
@@ -93,7 +90,6 @@ void profileCallsOnOneConnection(benchmark::State& state)
     state.counters["connections_opened"] =
         static_cast<double>(http::Client::shared().connectionsOpened() - openedBefore);
 }
-BENCHMARK(profileCallsOnOneConnection)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
 } // namespace
 } // namespace vantrel
@@ -121,7 +117,10 @@ int main(int argc, char** argv)
     ::setenv("VANTREL_DOCUMENTS_DIR", (setup.folder.path() / "documents").c_str(), 1);
     setup.token = setup.service->fixture().accounts.front().token;
     MainQueue::install(&setup.queue);
-    g_setup = &setup;
+    benchmark::RegisterBenchmark("profileCallsOnOneConnection",
+                                 [](benchmark::State& state) { profileCallsOnOneConnection(state, setup); })
+        ->UseRealTime()
+        ->Unit(benchmark::kMicrosecond);
 
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
@@ -129,6 +128,5 @@ int main(int argc, char** argv)
     }
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    g_setup = nullptr;
     return 0;
 }

@@ -1,7 +1,7 @@
 #include "core/AbstractAPI.h"
 
 #include "core/CRUDHelper.h"
-
+#include "core/DecodedAnswer.h"
 #include "core/Deployment.h"
 #include "core/LocalizedText.h"
 #include "core/NetworkError.h"
@@ -13,70 +13,13 @@
 #include "platform/Reachability.h"
 
 #include <algorithm>
-#include <array>
 
 namespace vantrel {
 namespace {
 
-constexpr std::array kAcceptedContentTypes{"application/javascript", "text/html", "text/xml", "application/json"};
-
-bool acceptedContentType(const http::Response& response)
-{
-    if (response.contentType.empty() && response.body.empty()) {
-        return true;
-    }
-    return std::find(kAcceptedContentTypes.begin(), kAcceptedContentTypes.end(), response.contentType)
-        != kAcceptedContentTypes.end();
-}
-
 bool successStatus(unsigned status)
 {
     return status >= 200 && status < 300;
-}
-
-/** What the HTTP layer made of an answer: a failure of the client (if any), its status and decoded body. */
-struct DecodedAnswer {
-    std::optional<Error> clientError;
-    unsigned status = 0;
-    std::optional<Json> body; ///< the decoded JSON body, when there was one and it could be decoded
-};
-
-Error contentTypeError(const http::Response& response)
-{
-    return networkError(NetworkError::kCannotDecodeContent,
-                        "Request failed: unacceptable content-type: " + response.contentType);
-}
-
-DecodedAnswer decodeAnswer(const Result<http::Response>& outcome)
-{
-    DecodedAnswer answer;
-    if (!outcome) {
-        answer.clientError = outcome.error();
-        return answer;
-    }
-    const http::Response& response = outcome.value();
-    answer.status = response.status;
-    const bool accepted = acceptedContentType(response);
-    if (accepted && !response.body.empty()) {
-        answer.body = parseJson(response.body);
-        if (answer.body && answer.body->is_null()) {
-            answer.body.reset();
-        }
-    }
-    if (!successStatus(response.status)) {
-        Error statusError = networkError(NetworkError::kBadServerResponse,
-                                         "Request failed with status " + std::to_string(response.status));
-        if (!accepted) {
-            statusError.underlying = std::make_shared<const Error>(contentTypeError(response));
-        }
-        answer.clientError = std::move(statusError);
-    } else if (!accepted) {
-        answer.clientError = contentTypeError(response);
-    } else if (!response.body.empty() && !answer.body) {
-        answer.clientError = networkError(NetworkError::kCannotDecodeContent,
-                                          "The server's answer is not valid JSON");
-    }
-    return answer;
 }
 
 // The texts of a JSON error body, joined without separator: each member's text, or each text of a member's list,
@@ -135,6 +78,10 @@ std::string AbstractAPI::getUserAgent() const
 std::optional<std::string> AbstractAPI::getAuthToken() const
 {
     return std::nullopt;
+}
+
+void AbstractAPI::setAuthToken(const JsonField&)
+{
 }
 
 void AbstractAPI::processRequestBuilderBeforeDispatch(http::Request&) const
@@ -197,7 +144,7 @@ std::shared_ptr<CVHTTPRequestOperation> AbstractAPI::prepareRESTOperationWithMes
     auto operation = std::make_shared<CVHTTPRequestOperation>(
         m_client, std::move(request),
         [this, url, errorCountLimit, completion = std::move(completion)](Result<http::Response> outcome) {
-            DecodedAnswer answer = decodeAnswer(outcome);
+            DecodedAnswer answer = DecodedAnswer::decode(outcome);
             GenericRESTResponse<Json> response;
             response.httpStatus = answer.status;
             if (!answer.clientError) {

@@ -1,9 +1,12 @@
 #pragma once
 
 #include "core/CVHTTPRequestOperation.h"
+#include "core/GenericMessage.h"
 #include "core/GenericRESTMessage.h"
+#include "core/GenericResponse.h"
 #include "core/iOSVersion.h"
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -14,17 +17,30 @@ namespace vantrel {
 /** HTTP method codes of the REST calls; any other value means "GET". */
 enum HTTPMethodCode : int { kMethodGet = 0, kMethodPost = 1, kMethodPut = 2, kMethodPatch = 3, kMethodDelete = 4 };
 
+/** The JSON-RPC error code that asks the client to renew its session (left to the keep-alive policy). */
+inline constexpr std::int64_t kRPCSessionKeepAliveCode = 1;
+/** The JSON-RPC error code of a missing or invalid token (the stored token is then cleared). */
+inline constexpr std::int64_t kRPCInvalidTokenCode = 9;
+/** The error code of a call answered "cached": the caller's cached answer is still valid. */
+inline constexpr std::int64_t kRPCNotModifiedCode = 304;
+
 /**
  * The base of the service's clients. Turns a call (parameters, path or absolute address, method, token) into an
  * HTTPS request with a JSON body and the service's headers, runs it, and hands the caller one response in which a
  * failure is already an error whose description can be shown to the user. It is also the one place that notices
  * an expired session: every answer with status 401 posts "nSessionExpired". Calls are made on the main queue and
- * complete there, exactly once. Holds no per-call state.
+ * complete there, exactly once. Holds no per-call state; an instance must outlive the calls it runs (the clients
+ * are process-wide instances).
+ *
+ * It also carries the JSON-RPC path (defined in RPCOperation.cpp): a call is a POST of a GenericMessage to
+ * getCallURL, with the token in the "auth" query member; the answer's "error" member, the "cached" protocol and
+ * two error codes with special handling (kRPCSessionKeepAliveCode, kRPCInvalidTokenCode) are resolved here.
  */
 class AbstractAPI {
 public:
     using RESTCompletion = std::function<void(GenericRESTResponse<Json>)>;
     using DataCompletion = std::function<void(std::optional<std::string> bytes, std::optional<Error> error)>;
+    using RPCCompletion = std::function<void(GenericResponse)>;
 
     explicit AbstractAPI(http::Client& client);
     virtual ~AbstractAPI() = default;
@@ -39,6 +55,8 @@ public:
     virtual std::string getUserAgent() const;
     /** The stored sign-in token, if any. */
     virtual std::optional<std::string> getAuthToken() const;
+    /** Stores a token the client learned, or removes the stored one (absent); nothing by default. */
+    virtual void setAuthToken(const JsonField& token);
     /** A last chance to add to a request before it is sent; nothing by default. */
     virtual void processRequestBuilderBeforeDispatch(http::Request& request) const;
 
@@ -74,6 +92,40 @@ public:
     void saveImage(const std::optional<std::string>& encodedImage, const std::string& name) const;
     std::optional<std::string> loadImageForName(const std::string& name) const;
     void downloadAndCacheImageAtUrl(const std::string& url, DataCompletion completion) const;
+
+    /** "auth.login": the one method whose keep-alive error goes to its caller rather than to the policy. */
+    static std::string getLoginMethodName();
+
+    /**
+     * The request of a JSON-RPC call, not yet sent: a POST to getCallURL (plus "?auth=" and the token when a
+     * token is stored) with the only header "User-Agent: iOS Corvane client" and the message's compact JSON
+     * without "cached" as the body.
+     */
+    http::Request prepareCleanRequestWithMessage(const GenericMessage& message) const;
+
+    /**
+     * Runs a JSON-RPC call with a 30-second deadline. The completion runs once, on the main queue, with:
+     * the result and envelope of the answer; or the answer's error (code and message as sent); or, for an answer
+     * marked "cached", no result, notModified and the error kRPCNotModifiedCode; or, for an HTTP 304,
+     * notModified without error; or the client's error (the no-connection error when offline).
+     * Error kRPCInvalidTokenCode also clears the stored token (except for "auth.connect_device"). Error
+     * kRPCSessionKeepAliveCode (except for getLoginMethodName) goes to the keep-alive policy first, which may take
+     * the call over; when it declines, the caller gets the error like any other.
+     */
+    std::shared_ptr<CVHTTPRequestOperation> prepareRPCOperationWithMessage(GenericMessage message,
+                                                                           RPCCompletion completion);
+
+    /** The error of a decoded JSON-RPC answer: its "error" member as an error value; nothing without one. */
+    static std::optional<Error> resolveErrorforResponse(const Json& response);
+
+    /**
+     * The session keep-alive policy, offered a call answered with kRPCSessionKeepAliveCode. A policy that takes
+     * the call over returns true and must then call completion exactly once itself (for instance after renewing
+     * the session and repeating the call). The default declines (false), so the call completes with the error:
+     * a call that never completes would leave its caller waiting for good.
+     */
+    virtual bool performSessionKeepAlivePolicyActionWithMessage(const GenericMessage& message,
+                                                                const RPCCompletion& completion);
 
 protected:
     http::Client& m_client;

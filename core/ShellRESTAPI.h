@@ -30,7 +30,7 @@ public:
     std::string getUserAgent() const override;
     std::optional<std::string> getAuthToken() const override;
     /** Stores a token the client learned; it goes on to the daemon's settings unless this process is the daemon. */
-    void setAuthToken(const JsonField& token);
+    void setAuthToken(const JsonField& token) override;
 
     /** Signs in (no password: checks the e-mail); a 400 answer reads "Invalid email or password". */
     Operation connect(const std::string& email, const std::optional<std::string>& password,

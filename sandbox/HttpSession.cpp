@@ -152,6 +152,12 @@ void HttpSession::answer(HttpResponse response)
     response.version(m_request.version() == 10 ? 10 : 11);
     response.keep_alive(m_request.keep_alive());
     response.set(http::field::server, "corvane-sandbox");
+    const unsigned status = response.result_int();
+    if (status / 100 == 1 || status == 204 || status == 304) {
+        // These answers never carry a body (a status fault may still name one).
+        response.body().clear();
+        response.erase(http::field::content_type);
+    }
     response.prepare_payload();
     if (m_request.method() == http::verb::head) {
         response.body().clear(); // the length of the GET answer stays in Content-Length

@@ -9,7 +9,8 @@ namespace vantrel::bench {
 
 /**
  * The far end of every forwarding path: listens on 127.0.0.1 and gives each accepted connection a TargetSession.
- * Single-threaded: the io_context it was made with must be run by one thread.
+ * Single-threaded: the io_context it was made with must be run by one thread, and the server must outlive that
+ * run (its accept handler refers to it).
  */
 class TargetServer {
 public:

@@ -293,6 +293,20 @@ TEST_F(SandboxTest, HttpFaultsAnswerCloseAndDelayThenStop)
     EXPECT_GE(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(300));
 }
 
+TEST_F(SandboxTest, StatusFaultsThatAllowNoBodyAnswerWithoutOneAndKeepTheConnection)
+{
+    auto http = client();
+    const std::string rpc = targetOf(sandbox().rpcUrl());
+    for (const int status : {304, 204}) {
+        SCOPED_TRACE(status);
+        sandbox().addFault(Fault::answer("jsonrpc/v2/", status, Json {{"detail", "a body that cannot be sent"}}));
+        const Answer faulted = http->send(verb::post, rpc, "{}");
+        EXPECT_EQ(faulted.status, status);
+        EXPECT_TRUE(faulted.body.empty());
+        EXPECT_EQ(http->get(service("profile/"), tokenHeader(kDemoToken)).status, 200);
+    }
+}
+
 TEST_F(SandboxTest, ControlEndpointManagesFaultsAndPortGrants)
 {
     auto http = client();

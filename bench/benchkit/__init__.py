@@ -1,0 +1,1 @@
+"""Orchestration of the Vantrel benchmark suite: processes, forwarding paths, measurements and the report."""
