@@ -9,6 +9,7 @@
 
 #include <openssl/ssl.h>
 
+#include <array>
 #include <cstddef>
 #include <memory>
 
@@ -62,14 +63,13 @@ private:
     template <class Try>
     class Operation;
 
-    Attempt prepareSocket();
+    using Pieces = std::array<boost::asio::const_buffer, 4>;
+
+    Attempt socketReady();
     Attempt handshakeOnce();
     Attempt readOnce(void* data, std::size_t size);
-    Attempt writeOnce(const void* data, std::size_t size);
+    Attempt writeOnce(const Pieces& pieces, std::size_t count);
     Attempt outcomeOf(int result, std::size_t transferred);
-
-    /** Gathers the start of a buffer sequence into one block so that small pieces share a TLS record. */
-    static std::pair<const void*, std::size_t> gather(const boost::asio::const_buffer* first, std::size_t count);
 
     Socket m_socket;
     std::unique_ptr<SSL, decltype(&SSL_free)> m_ssl;
@@ -148,24 +148,18 @@ auto TlsStream::async_read_some(const MutableBufferSequence& buffers, Handler&& 
 template <class ConstBufferSequence, class Handler>
 auto TlsStream::async_write_some(const ConstBufferSequence& buffers, Handler&& handler)
 {
-    // Keep the first few pieces of the sequence; each attempt writes what gather() makes of them.
-    constexpr std::size_t kPieces = 4;
-    std::array<boost::asio::const_buffer, kPieces> pieces{};
+    // The first few pieces of the sequence are enough: a WebSocket frame comes as a header and its payload.
+    Pieces pieces{};
     std::size_t count = 0;
     for (auto it = boost::asio::buffer_sequence_begin(buffers);
-         it != boost::asio::buffer_sequence_end(buffers) && count < kPieces; ++it) {
+         it != boost::asio::buffer_sequence_end(buffers) && count < pieces.size(); ++it) {
         const boost::asio::const_buffer buffer = *it;
         if (buffer.size() > 0) {
             pieces[count++] = buffer;
         }
     }
     return boost::asio::async_compose<Handler, void(boost::system::error_code, std::size_t)>(
-        Operation(*this,
-                  [this, pieces, count] {
-                      const auto [data, size] = gather(pieces.data(), count);
-                      return writeOnce(data, size);
-                  }),
-        handler, m_socket);
+        Operation(*this, [this, pieces, count] { return writeOnce(pieces, count); }), handler, m_socket);
 }
 
 /** Closes the stream at once (how a timed-out WebSocket operation ends it). */
