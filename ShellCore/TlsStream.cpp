@@ -111,14 +111,18 @@ std::pair<const void*, std::size_t> nextRecord(const boost::asio::const_buffer* 
 
 } // namespace
 
-TlsStream::TlsStream(const executor_type& executor, SSL_CTX* context)
+TlsStream::TlsStream(const executor_type& executor, SSL_CTX* context, Role role)
     : m_socket(executor)
     , m_ssl(SSL_new(context), &SSL_free)
 {
     if (!m_ssl) {
         throw std::bad_alloc();
     }
-    SSL_set_connect_state(m_ssl.get());
+    if (role == Role::Client) {
+        SSL_set_connect_state(m_ssl.get());
+    } else {
+        SSL_set_accept_state(m_ssl.get());
+    }
     // Writes may be retried from another buffer with the same bytes, and may complete a record at a time;
     // record buffers are returned to the allocator whenever they are empty.
     SSL_set_mode(m_ssl.get(),

@@ -16,8 +16,8 @@
 namespace vantrel {
 
 /**
- * A TLS client stream straight over a TCP socket, for connections that are many and long-lived (one per
- * forwarded connection). OpenSSL reads and writes the socket itself, and its record buffers are released while a
+ * A TLS stream straight over a TCP socket, for connections that are many and long-lived (one per forwarded
+ * connection). OpenSSL reads and writes the socket itself, and its record buffers are released while a
  * connection is idle, so an open connection costs a few KiB instead of the tens of KiB of a buffered TLS stream.
  * Meets the AsyncReadStream / AsyncWriteStream requirements (a WebSocket stream runs on top of it).
  *
@@ -29,8 +29,13 @@ public:
     using executor_type = boost::asio::any_io_executor;
     using Socket = boost::asio::ip::tcp::socket;
 
-    /** A stream whose TLS connection is made from context (which must verify peers; see core/TlsClient.h). */
-    TlsStream(const executor_type& executor, SSL_CTX* context);
+    enum class Role { Client, Server };
+
+    /**
+     * A stream whose TLS connection is made from context: as a client (the context must verify peers; see
+     * core/TlsClient.h), or as a server (the context holds the certificate).
+     */
+    TlsStream(const executor_type& executor, SSL_CTX* context, Role role = Role::Client);
     ~TlsStream();
     TlsStream(const TlsStream&) = delete;
     TlsStream& operator=(const TlsStream&) = delete;
@@ -39,7 +44,7 @@ public:
     Socket& socket() { return m_socket; }
     SSL* native_handle() { return m_ssl.get(); }
 
-    /** Runs the client handshake once the TCP connection is made; handler(error_code). */
+    /** Runs the handshake once the TCP connection is made; handler(error_code, 0). */
     template <class Handler>
     auto async_handshake(Handler&& handler);
 
