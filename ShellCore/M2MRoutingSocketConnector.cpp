@@ -27,7 +27,9 @@ using boost::system::error_code;
 namespace {
 
 constexpr auto kOpeningTimeout = std::chrono::seconds(30);
-constexpr std::size_t kWebSocketWriteBuffer = 16 * 1024;
+// A local read (64 KiB) is masked and written as one frame; the buffer is allocated on the first write and only
+// its touched pages take memory, so connections that carry little stay small.
+constexpr std::size_t kWebSocketWriteBuffer = 64 * 1024;
 constexpr std::int64_t kPingType = 7;
 constexpr std::int64_t kPongType = 8;
 constexpr std::int64_t kResizeType = 22;

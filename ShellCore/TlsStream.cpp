@@ -78,16 +78,51 @@ const BIO_METHOD* quietSocketMethod()
     return method;
 }
 
+// The bytes for the next record, offset bytes into the pieces. A large piece is written from where it is; a small
+// remainder followed by more pieces (a frame header, then its payload) is gathered with them into one block, so
+// that it does not become a record of its own. The block is per thread: a retried write gathers again, from the
+// caller's buffers, which stay put until the write completes.
+std::pair<const void*, std::size_t> nextRecord(const boost::asio::const_buffer* pieces, std::size_t count,
+                                               std::size_t offset)
+{
+    std::size_t index = 0;
+    while (index < count && offset >= pieces[index].size()) {
+        offset -= pieces[index].size();
+        ++index;
+    }
+    if (index == count) {
+        return {nullptr, 0};
+    }
+    const char* start = static_cast<const char*>(pieces[index].data()) + offset;
+    const std::size_t left = pieces[index].size() - offset;
+    if (left >= kRecordPayload || index + 1 == count) {
+        return {start, std::min(left, kRecordPayload)};
+    }
+    thread_local std::array<char, kRecordPayload> block;
+    std::size_t used = std::min(left, block.size());
+    std::memcpy(block.data(), start, used);
+    for (std::size_t next = index + 1; next < count && used < block.size(); ++next) {
+        const std::size_t take = std::min(pieces[next].size(), block.size() - used);
+        std::memcpy(block.data() + used, pieces[next].data(), take);
+        used += take;
+    }
+    return {block.data(), used};
+}
+
 } // namespace
 
-TlsStream::TlsStream(const executor_type& executor, SSL_CTX* context)
+TlsStream::TlsStream(const executor_type& executor, SSL_CTX* context, Role role)
     : m_socket(executor)
     , m_ssl(SSL_new(context), &SSL_free)
 {
     if (!m_ssl) {
         throw std::bad_alloc();
     }
-    SSL_set_connect_state(m_ssl.get());
+    if (role == Role::Client) {
+        SSL_set_connect_state(m_ssl.get());
+    } else {
+        SSL_set_accept_state(m_ssl.get());
+    }
     // Writes may be retried from another buffer with the same bytes, and may complete a record at a time;
     // record buffers are returned to the allocator whenever they are empty.
     SSL_set_mode(m_ssl.get(),
@@ -99,9 +134,14 @@ TlsStream::TlsStream(const executor_type& executor, SSL_CTX* context)
 
 TlsStream::~TlsStream() = default;
 
-TlsStream::Attempt TlsStream::prepareSocket()
+TlsStream::Attempt TlsStream::socketReady()
 {
     Attempt attempt;
+    if (!m_socket.is_open()) {
+        // Closed: the descriptor's number may already belong to another connection, never touch it again.
+        attempt.error = boost::asio::error::bad_descriptor;
+        return attempt;
+    }
     if (m_socketPrepared) {
         return attempt;
     }
@@ -114,13 +154,13 @@ TlsStream::Attempt TlsStream::prepareSocket()
     BIO_set_data(bio, reinterpret_cast<void*>(static_cast<std::intptr_t>(m_socket.native_handle())));
     BIO_set_init(bio, 1);
     SSL_set_bio(m_ssl.get(), bio, bio); // the connection owns the BIO from here
-    m_socketPrepared = !attempt.error;
+    m_socketPrepared = true;
     return attempt;
 }
 
 TlsStream::Attempt TlsStream::handshakeOnce()
 {
-    if (Attempt prepared = prepareSocket(); prepared.error) {
+    if (Attempt prepared = socketReady(); prepared.error) {
         return prepared;
     }
     ERR_clear_error();
@@ -133,7 +173,7 @@ TlsStream::Attempt TlsStream::readOnce(void* data, std::size_t size)
     if (size == 0) {
         return {};
     }
-    if (Attempt prepared = prepareSocket(); prepared.error) {
+    if (Attempt prepared = socketReady(); prepared.error) {
         return prepared;
     }
     // Take every record already at hand, not just one: fewer operations for the layers above.
@@ -158,18 +198,34 @@ TlsStream::Attempt TlsStream::readOnce(void* data, std::size_t size)
     }
 }
 
-TlsStream::Attempt TlsStream::writeOnce(const void* data, std::size_t size)
+TlsStream::Attempt TlsStream::writeOnce(const Pieces& pieces, std::size_t count)
 {
-    if (size == 0) {
-        return {};
-    }
-    if (Attempt prepared = prepareSocket(); prepared.error) {
+    if (Attempt prepared = socketReady(); prepared.error) {
         return prepared;
     }
-    ERR_clear_error();
-    std::size_t written = 0;
-    const int result = SSL_write_ex(m_ssl.get(), data, size, &written);
-    return outcomeOf(result, written);
+    // Write record after record while the socket takes them; report what was written.
+    std::size_t total = 0;
+    for (;;) {
+        const auto [data, size] = nextRecord(pieces.data(), count, total);
+        if (size == 0) {
+            Attempt done;
+            done.transferred = total;
+            return done;
+        }
+        ERR_clear_error();
+        std::size_t written = 0;
+        const int result = SSL_write_ex(m_ssl.get(), data, size, &written);
+        if (result == 1) {
+            total += written;
+            continue;
+        }
+        if (total > 0) {
+            Attempt done;
+            done.transferred = total; // the rest goes with the next write, once the socket takes more
+            return done;
+        }
+        return outcomeOf(result, written);
+    }
 }
 
 TlsStream::Attempt TlsStream::outcomeOf(int result, std::size_t transferred)
@@ -206,31 +262,15 @@ TlsStream::Attempt TlsStream::outcomeOf(int result, std::size_t transferred)
     return attempt;
 }
 
-std::pair<const void*, std::size_t> TlsStream::gather(const boost::asio::const_buffer* first, std::size_t count)
-{
-    if (count == 0) {
-        return {nullptr, 0};
-    }
-    if (count == 1 || first->size() >= kRecordPayload) {
-        return {first->data(), first->size()};
-    }
-    // Small pieces (a frame header, then its payload) would each become a record of their own. The block is
-    // per thread: each attempt gathers again from the caller's buffers, which stay put until the write completes.
-    thread_local std::array<char, kRecordPayload> block;
-    std::size_t used = 0;
-    for (std::size_t i = 0; i < count && used < block.size(); ++i) {
-        const std::size_t take = std::min(first[i].size(), block.size() - used);
-        std::memcpy(block.data() + used, first[i].data(), take);
-        used += take;
-    }
-    return {block.data(), used};
-}
-
 void TlsStream::shutdownAndClose()
 {
-    if (m_socketPrepared && m_socket.is_open()) {
+    if (!m_socket.is_open()) {
+        return;
+    }
+    if (m_socketPrepared) {
         ERR_clear_error();
         SSL_shutdown(m_ssl.get()); // non-blocking: sends the close notification if the socket takes it now
+        BIO_set_data(SSL_get_rbio(m_ssl.get()), reinterpret_cast<void*>(std::intptr_t{-1}));
     }
     error_code ignored;
     m_socket.shutdown(Socket::shutdown_both, ignored);

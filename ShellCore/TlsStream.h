@@ -9,14 +9,15 @@
 
 #include <openssl/ssl.h>
 
+#include <array>
 #include <cstddef>
 #include <memory>
 
 namespace vantrel {
 
 /**
- * A TLS client stream straight over a TCP socket, for connections that are many and long-lived (one per
- * forwarded connection). OpenSSL reads and writes the socket itself, and its record buffers are released while a
+ * A TLS stream straight over a TCP socket, for connections that are many and long-lived (one per forwarded
+ * connection). OpenSSL reads and writes the socket itself, and its record buffers are released while a
  * connection is idle, so an open connection costs a few KiB instead of the tens of KiB of a buffered TLS stream.
  * Meets the AsyncReadStream / AsyncWriteStream requirements (a WebSocket stream runs on top of it).
  *
@@ -28,8 +29,13 @@ public:
     using executor_type = boost::asio::any_io_executor;
     using Socket = boost::asio::ip::tcp::socket;
 
-    /** A stream whose TLS connection is made from context (which must verify peers; see core/TlsClient.h). */
-    TlsStream(const executor_type& executor, SSL_CTX* context);
+    enum class Role { Client, Server };
+
+    /**
+     * A stream whose TLS connection is made from context: as a client (the context must verify peers; see
+     * core/TlsClient.h), or as a server (the context holds the certificate).
+     */
+    TlsStream(const executor_type& executor, SSL_CTX* context, Role role = Role::Client);
     ~TlsStream();
     TlsStream(const TlsStream&) = delete;
     TlsStream& operator=(const TlsStream&) = delete;
@@ -38,7 +44,7 @@ public:
     Socket& socket() { return m_socket; }
     SSL* native_handle() { return m_ssl.get(); }
 
-    /** Runs the client handshake once the TCP connection is made; handler(error_code). */
+    /** Runs the handshake once the TCP connection is made; handler(error_code, 0). */
     template <class Handler>
     auto async_handshake(Handler&& handler);
 
@@ -62,14 +68,13 @@ private:
     template <class Try>
     class Operation;
 
-    Attempt prepareSocket();
+    using Pieces = std::array<boost::asio::const_buffer, 4>;
+
+    Attempt socketReady();
     Attempt handshakeOnce();
     Attempt readOnce(void* data, std::size_t size);
-    Attempt writeOnce(const void* data, std::size_t size);
+    Attempt writeOnce(const Pieces& pieces, std::size_t count);
     Attempt outcomeOf(int result, std::size_t transferred);
-
-    /** Gathers the start of a buffer sequence into one block so that small pieces share a TLS record. */
-    static std::pair<const void*, std::size_t> gather(const boost::asio::const_buffer* first, std::size_t count);
 
     Socket m_socket;
     std::unique_ptr<SSL, decltype(&SSL_free)> m_ssl;
@@ -148,24 +153,18 @@ auto TlsStream::async_read_some(const MutableBufferSequence& buffers, Handler&& 
 template <class ConstBufferSequence, class Handler>
 auto TlsStream::async_write_some(const ConstBufferSequence& buffers, Handler&& handler)
 {
-    // Keep the first few pieces of the sequence; each attempt writes what gather() makes of them.
-    constexpr std::size_t kPieces = 4;
-    std::array<boost::asio::const_buffer, kPieces> pieces{};
+    // The first few pieces of the sequence are enough: a WebSocket frame comes as a header and its payload.
+    Pieces pieces{};
     std::size_t count = 0;
     for (auto it = boost::asio::buffer_sequence_begin(buffers);
-         it != boost::asio::buffer_sequence_end(buffers) && count < kPieces; ++it) {
+         it != boost::asio::buffer_sequence_end(buffers) && count < pieces.size(); ++it) {
         const boost::asio::const_buffer buffer = *it;
         if (buffer.size() > 0) {
             pieces[count++] = buffer;
         }
     }
     return boost::asio::async_compose<Handler, void(boost::system::error_code, std::size_t)>(
-        Operation(*this,
-                  [this, pieces, count] {
-                      const auto [data, size] = gather(pieces.data(), count);
-                      return writeOnce(data, size);
-                  }),
-        handler, m_socket);
+        Operation(*this, [this, pieces, count] { return writeOnce(pieces, count); }), handler, m_socket);
 }
 
 /** Closes the stream at once (how a timed-out WebSocket operation ends it). */

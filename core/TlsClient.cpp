@@ -20,6 +20,9 @@ std::shared_ptr<boost::asio::ssl::context> makeClientContext(const std::optional
                          | boost::asio::ssl::context::no_sslv3 | boost::asio::ssl::context::no_tlsv1
                          | boost::asio::ssl::context::no_tlsv1_1);
     context->set_verify_mode(boost::asio::ssl::verify_peer);
+    // AES-128-GCM first: as strong as the connection needs and the fastest with the processor's AES instructions.
+    SSL_CTX_set_ciphersuites(context->native_handle(),
+                             "TLS_AES_128_GCM_SHA256:TLS_CHACHA20_POLY1305_SHA256:TLS_AES_256_GCM_SHA384");
     boost::system::error_code error;
     context->set_default_verify_paths(error);
     if (error) {

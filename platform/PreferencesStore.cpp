@@ -34,6 +34,11 @@ nlohmann::json PreferencesStore::value(std::string_view key) const
 void PreferencesStore::setValue(std::string_view key, nlohmann::json value)
 {
     std::lock_guard lock(m_mutex);
+    const auto found = m_values.find(key);
+    const bool unchanged = value.is_null() ? found == m_values.end() : found != m_values.end() && *found == value;
+    if (unchanged) {
+        return; // the file already says so: no write (a profile refresh stores the same profile every few seconds)
+    }
     if (value.is_null()) {
         m_values.erase(std::string(key));
     } else {

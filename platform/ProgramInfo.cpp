@@ -34,19 +34,20 @@ const ProgramInfo& currentProgram()
 
 std::string operatingSystemVersion()
 {
-    std::ifstream release("/etc/os-release");
-    std::string line;
-    const std::string key = "VERSION_ID=";
-    while (std::getline(release, line)) {
-        if (line.rfind(key, 0) == 0) {
-            return unquoted(line.substr(key.size()));
+    // The version does not change while a program runs; it is read once.
+    static const std::string version = [] {
+        std::ifstream release("/etc/os-release");
+        std::string line;
+        const std::string key = "VERSION_ID=";
+        while (std::getline(release, line)) {
+            if (line.rfind(key, 0) == 0) {
+                return unquoted(line.substr(key.size()));
+            }
         }
-    }
-    utsname names{};
-    if (uname(&names) == 0) {
-        return names.release;
-    }
-    return "unknown";
+        utsname names{};
+        return uname(&names) == 0 ? std::string(names.release) : std::string("unknown");
+    }();
+    return version;
 }
 
 } // namespace vantrel::platform

@@ -71,6 +71,9 @@ void HttpListener::onAccept(const boost::system::error_code& error, net::ip::tcp
         return;
     }
     if (!error) {
+        // Answers and relay packets are small writes in a row: waiting to coalesce them only adds latency.
+        boost::system::error_code ignored;
+        socket.set_option(net::ip::tcp::no_delay(true), ignored);
         std::make_shared<HttpSession>(std::move(socket), m_tls, m_state, m_router)->run();
     } else {
         logFormat("sandbox: accept failed: {}", error.message());

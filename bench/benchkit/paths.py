@@ -8,7 +8,7 @@ import shlex
 import subprocess
 import tempfile
 
-from .processes import descendants, free_port, wait_for_echo, wait_for_log
+from .processes import descendants, free_port, log_size, wait_for_echo, wait_for_log
 
 # Words of a log line that tells of trouble.
 TROUBLE = ("terminate", "what()", "could not", "failed", "Failed", "Error", "error", "Abort", "Segmentation")
@@ -170,9 +170,10 @@ class DaemonPath(Path):
                     "VANTREL_DOCUMENTS_DIR": f"{folder}/documents", "VANTREL_FINALIZER_PATH": f"{folder}/Tessmark"})
         with open(f"{folder}/Tessmark", "w") as tool:
             tool.write("#!/bin/sh\n")
+        since = log_size(processes.log_path(self._name))
         self._daemon = self._start(processes, self._name, self._wrapper + [f"{self._bin}/VantrelDaemon"], env=env)
         slow = 120 if self._wrapper else 20
-        wait_for_log(processes.log_path(self._name), "Daemon reviews settings", slow, self._daemon)
+        wait_for_log(processes.log_path(self._name), "Daemon reviews settings", slow, self._daemon, since)
         self.port = free_port()
         # The forward is made as the application makes it: sign-in, profile, device, then command 101.
         subprocess.run([f"{self._bin}/corvane-demo-client", "--email", "demo@corvane.test",

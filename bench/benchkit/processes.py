@@ -94,12 +94,18 @@ class Processes:
             self.stop(child, timeout=5)
 
 
-def wait_for_log(path, text, timeout, child=None):
-    """Waits until the file contains text; raises with the file's tail when it does not in time."""
+def log_size(path):
+    """How long a log already is: a process started again appends to its predecessor's log."""
+    return os.path.getsize(path) if os.path.exists(path) else 0
+
+
+def wait_for_log(path, text, timeout, child=None, since=0):
+    """Waits until the file, from offset since on, contains text; raises with the file's tail when it does not."""
     deadline = time.monotonic() + timeout
     while time.monotonic() < deadline:
         try:
             with open(path, errors="replace") as log:
+                log.seek(since)
                 if text in log.read():
                     return
         except FileNotFoundError:

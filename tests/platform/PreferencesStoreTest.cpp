@@ -43,6 +43,20 @@ TEST(PreferencesStore, NullRemovesAKeyAndRemoveAllDeletesTheFile)
     EXPECT_FALSE(std::filesystem::exists(file));
 }
 
+TEST(PreferencesStore, StoringTheSameValueAgainLeavesTheFileAlone)
+{
+    testing::TempDirectory folder;
+    const auto file = folder / "prefs.json";
+    PreferencesStore store(file);
+    store.setValue("profile", {{"email", "a@b.c"}});
+    std::filesystem::remove(file); // a write would bring it back
+    store.setValue("profile", {{"email", "a@b.c"}});
+    store.setValue("missing", nullptr);
+    EXPECT_FALSE(std::filesystem::exists(file));
+    store.setValue("profile", {{"email", "new@b.c"}});
+    EXPECT_EQ(PreferencesStore(file).value("profile")["email"], "new@b.c");
+}
+
 TEST(PreferencesStore, DamagedOrForeignFilesReadAsEmptyWithOneLogLine)
 {
     const std::vector<std::string> contents = {"{\"a\": 1", "[1, 2]", "\"text\"", std::string("\xff\xfe\0x", 4), ""};
