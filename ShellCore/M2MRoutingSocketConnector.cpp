@@ -6,6 +6,7 @@
 #include "core/JsonValue.h"
 #include "core/NetworkError.h"
 #include "core/TlsClient.h"
+#include "core/TlsSessionCache.h"
 #include "core/UserDefaults.h"
 
 #include "platform/Log.h"
@@ -156,6 +157,7 @@ void M2MRoutingSocketConnector::onConnect(const error_code& error)
         failOpening(tls::handshakeError(hostError, nullptr));
         return;
     }
+    tls::TlsSessionCache::prepare(socket.next_layer().native_handle(), m_url->host + ":" + std::to_string(m_url->port));
     socket.next_layer().async_handshake([self = shared_from_this()](const error_code& handshakeError, std::size_t) {
         self->onTlsHandshake(handshakeError);
     });

@@ -68,7 +68,7 @@ private:
     template <class Try>
     class Operation;
 
-    using Pieces = std::array<boost::asio::const_buffer, 4>;
+    using Pieces = std::array<boost::asio::const_buffer, 16>;
 
     Attempt socketReady();
     Attempt handshakeOnce();
@@ -153,7 +153,8 @@ auto TlsStream::async_read_some(const MutableBufferSequence& buffers, Handler&& 
 template <class ConstBufferSequence, class Handler>
 auto TlsStream::async_write_some(const ConstBufferSequence& buffers, Handler&& handler)
 {
-    // The first few pieces of the sequence are enough: a WebSocket frame comes as a header and its payload.
+    // The first pieces of the sequence are enough: a WebSocket frame comes as a header and its payload, an HTTP
+    // request as a handful of pieces that should share one record.
     Pieces pieces{};
     std::size_t count = 0;
     for (auto it = boost::asio::buffer_sequence_begin(buffers);

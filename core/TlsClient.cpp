@@ -2,6 +2,7 @@
 
 #include "core/Deployment.h"
 #include "core/NetworkError.h"
+#include "core/TlsSessionCache.h"
 
 #include "platform/Log.h"
 
@@ -28,6 +29,7 @@ std::shared_ptr<boost::asio::ssl::context> makeClientContext(const std::optional
     if (error) {
         logFormat("could not load the system's trusted certificates: {}", error.message());
     }
+    TlsSessionCache::enable(context->native_handle());
     if (extraCaFile) {
         context->load_verify_file(*extraCaFile, error);
         if (error) {
