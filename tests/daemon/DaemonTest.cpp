@@ -305,6 +305,24 @@ TEST_F(DaemonTest, BadCommandsAreLoggedAndTheDaemonGoesOn)
     EXPECT_EQ(m_storage.getConfig().stnAuthToken, kDemoToken);
 }
 
+TEST_F(DaemonTest, ASettingsFileDamagedBehindItsBackReadsAsSignedOutUntilItIsWrittenAgain)
+{
+    signIn();
+    const std::uint16_t port = addForward("22", "F-22");
+    startDaemon();
+    ASSERT_TRUE(echoes(port));
+    const std::string settings = *m_storage.getConfigString();
+    std::ofstream(*m_storage.getConfigUrl(), std::ios::trunc) << "not what was written";
+    const int reviews = m_heard->settingsChanged;
+    VantrelDaemonUtils::sendSettingsChangedAsDaemon(false);
+    ASSERT_TRUE(m_daemon->waitForError("Daemon received review settings message.", 10s));
+    EXPECT_FALSE(listens(port)) << "without a readable token no forward runs";
+    EXPECT_TRUE(daemonAnswersPings());
+    EXPECT_EQ(m_heard->settingsChanged, reviews);
+    ASSERT_TRUE(sendAndWaitForReview(IPCCommand::kSetSettings, settings));
+    EXPECT_TRUE(echoes(port));
+}
+
 TEST_F(DaemonTest, AForwardWithBadPortsIsSkippedAndTheOthersStart)
 {
     signIn();

@@ -2,10 +2,12 @@
 
 #include "core/AsioMainQueue.h"
 
+#include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
 
 #include <chrono>
 #include <functional>
+#include <optional>
 
 namespace vantrel::testing {
 
@@ -21,6 +23,8 @@ public:
     {
     }
 
+    ~MainQueueFixture() { m_work.reset(); }
+
     /** Runs the main queue until done() holds or the deadline passes; returns whether done() held. */
     bool runUntil(const std::function<bool()>& done, std::chrono::milliseconds deadline = std::chrono::seconds(10))
     {
@@ -35,7 +39,7 @@ public:
         return true;
     }
 
-    /** Runs the main queue for the given time, whatever happens. */
+    /** Runs the main queue for the given time, whatever happens (it waits even when nothing is queued). */
     void runFor(std::chrono::milliseconds duration)
     {
         m_context.restart();
@@ -47,6 +51,9 @@ public:
 
 private:
     boost::asio::io_context m_context;
+    // Keeps the loop waiting for work that other threads will post, instead of returning at once.
+    std::optional<boost::asio::executor_work_guard<boost::asio::io_context::executor_type>> m_work{
+        m_context.get_executor()};
     AsioMainQueue m_queue;
     ScopedMainQueue m_installation;
 };
