@@ -307,7 +307,7 @@ void M2MRoutingSocketConnector::sendArray(std::initializer_list<Element> element
         return;
     }
     Outgoing message;
-    BencodeWriter writer(message.head);
+    BencodeWriter writer(message.packet);
     writer.beginList();
     for (const Element& element : elements) {
         if (const auto* number = std::get_if<std::int64_t>(&element)) {
@@ -330,13 +330,14 @@ void M2MRoutingSocketConnector::sendMessage(std::int64_t type, std::int64_t port
         return;
     }
     Outgoing message;
-    message.head = BencodePayloadHeader(type, port, data.size()).text();
     if (whenSent) {
+        // The hot path: nothing is copied or allocated, the data goes out from the caller's buffer.
+        message.header.emplace(type, port, data.size());
         message.payload = data;
         message.trailer = BencodePayloadHeader::kTrailer;
         message.whenSent = std::move(whenSent);
     } else {
-        message.head.append(data).append(BencodePayloadHeader::kTrailer);
+        BencodeWriter(message.packet).beginList().integer(type).integer(port).bytes(data).end();
     }
     enqueue(std::move(message));
 }
@@ -363,7 +364,7 @@ void M2MRoutingSocketConnector::doWrite()
 {
     m_writing = true;
     const Outgoing& next = m_writeQueue.front();
-    const std::array<asio::const_buffer, 3> packet{asio::buffer(next.head), asio::buffer(next.payload),
+    const std::array<asio::const_buffer, 3> packet{asio::buffer(next.head()), asio::buffer(next.payload),
                                                    asio::buffer(next.trailer)};
     socket.async_write(packet, [self = shared_from_this()](const error_code& error, std::size_t) {
         self->onWrite(error);

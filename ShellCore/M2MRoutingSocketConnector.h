@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ShellCore/BencodePayloadHeader.h"
 #include "ShellCore/M2MRoutingSocketConnectorDelegate.h"
 #include "ShellCore/TlsStream.h"
 
@@ -86,12 +87,14 @@ private:
     enum class State { Created, Opening, Open, Closed };
 
     struct Outgoing {
-        std::string head;          ///< the whole packet, or the packet up to its payload
-        std::string_view payload;  ///< bytes sent after head (not owned)
-        std::string_view trailer;  ///< bytes sent after the payload
+        std::string packet;                        ///< a whole small packet, encoded (pongs, control packets)
+        std::optional<BencodePayloadHeader> header; ///< or: the start of a [type, port, data] packet...
+        std::string_view payload;                  ///< ...its data, sent from where it is (not owned)...
+        std::string_view trailer;                  ///< ...and its end
         WriteCompletion whenSent;
-    };
 
+        std::string_view head() const { return header ? header->text() : std::string_view(packet); }
+    };
     void onResolve(const boost::system::error_code& error, const boost::asio::ip::tcp::resolver::results_type& found);
     void onConnect(const boost::system::error_code& error);
     void onTlsHandshake(const boost::system::error_code& error);
