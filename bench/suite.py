@@ -143,6 +143,19 @@ def main():
         log(f"measured in {time.monotonic() - started:.0f} s")
     report.write(data, RESULTS)
     log(f"wrote {os.path.join(RESULTS, 'latest.md')}")
+    print_summary(os.path.join(RESULTS, "latest.md"))
+
+
+def print_summary(latest_md):
+    """Shows the tables at a glance and the targets on the terminal: the rest is in the file."""
+    with open(latest_md) as text:
+        lines = text.read().splitlines()
+    shown = False
+    for line in lines:
+        if line.startswith("### "):
+            shown = line in ("### At a glance (medians)", "### Targets")
+        if shown:
+            print(line)
 
 
 def save(data, raw_dir, latest):
