@@ -1,9 +1,9 @@
 #include "sandbox/BuiltinService.h"
 
+#include "ShellCore/IoContextPool.h"
 #include "sandbox/SandboxError.h"
 
 #include <boost/asio/post.hpp>
-#include <boost/asio/strand.hpp>
 #include <boost/asio/write.hpp>
 
 #include <vector>
@@ -142,18 +142,17 @@ Json BuiltinCounters::toJson() const
             {"bytes_sent", bytesSent}};
 }
 
-BuiltinService::BuiltinService(net::io_context& context, DeviceTarget::Kind kind, std::string name)
-    : m_context(context)
-    , m_acceptor(net::make_strand(context))
+BuiltinService::BuiltinService(IoContextPool& loops, DeviceTarget::Kind kind, std::string name)
+    : m_acceptor(loops.nextExecutor())
     , m_kind(kind)
     , m_name(std::move(name))
 {
 }
 
-Result<std::shared_ptr<BuiltinService>> BuiltinService::open(net::io_context& context, DeviceTarget::Kind kind,
+Result<std::shared_ptr<BuiltinService>> BuiltinService::open(IoContextPool& loops, DeviceTarget::Kind kind,
                                                              std::string name)
 {
-    auto service = std::make_shared<BuiltinService>(context, kind, std::move(name));
+    auto service = std::make_shared<BuiltinService>(loops, kind, std::move(name));
     const tcp::endpoint endpoint(net::ip::make_address_v4("127.0.0.1"), 0);
     boost::system::error_code error;
     service->m_acceptor.open(endpoint.protocol(), error);
@@ -186,7 +185,7 @@ void BuiltinService::close()
 
 void BuiltinService::doAccept()
 {
-    m_acceptor.async_accept(net::make_strand(m_context),
+    m_acceptor.async_accept(m_acceptor.get_executor(),
                             [self = shared_from_this()](const boost::system::error_code& error, tcp::socket socket) {
                                 if (error == net::error::operation_aborted || !self->m_acceptor.is_open()) {
                                     return;

@@ -3,13 +3,16 @@
 #include "core/Result.h"
 #include "sandbox/Fixture.h"
 
-#include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 
 #include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
+
+namespace vantrel {
+class IoContextPool;
+}
 
 namespace vantrel::sandbox {
 
@@ -29,16 +32,17 @@ struct BuiltinCounters {
  * - banner: first sends bannerLine(), then echoes;
  * - sink: reads and discards, counting;
  * - source: sends the byte pattern (offset % 251) as fast as the reader takes it, and discards what it reads.
- * Each connection runs on its own strand; counters are atomic. Thread-safe.
+ * The service and its connections run on one loop of the pool (services are spread over the loops in turn), so
+ * that nothing a loop owns refers to another loop when the loops are destroyed; counters are atomic. Thread-safe.
  */
 class BuiltinService : public std::enable_shared_from_this<BuiltinService> {
 public:
     static constexpr std::size_t kPatternModulus = 251;
 
-    static Result<std::shared_ptr<BuiltinService>> open(boost::asio::io_context& context, DeviceTarget::Kind kind,
+    static Result<std::shared_ptr<BuiltinService>> open(IoContextPool& loops, DeviceTarget::Kind kind,
                                                         std::string name);
 
-    BuiltinService(boost::asio::io_context& context, DeviceTarget::Kind kind, std::string name);
+    BuiltinService(IoContextPool& loops, DeviceTarget::Kind kind, std::string name);
 
     void start();
     void close();
@@ -59,8 +63,7 @@ public:
 private:
     void doAccept();
 
-    boost::asio::io_context& m_context;
-    boost::asio::ip::tcp::acceptor m_acceptor; // on its own strand
+    boost::asio::ip::tcp::acceptor m_acceptor; // on the service's loop, with every connection
     const DeviceTarget::Kind m_kind;
     const std::string m_name;
     boost::asio::ip::tcp::endpoint m_endpoint;

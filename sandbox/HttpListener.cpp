@@ -1,29 +1,29 @@
 #include "sandbox/HttpListener.h"
 
+#include "ShellCore/IoContextPool.h"
 #include "platform/Log.h"
 #include "sandbox/HttpSession.h"
 #include "sandbox/SandboxError.h"
 
 #include <boost/asio/post.hpp>
-#include <boost/asio/strand.hpp>
 
 namespace vantrel::sandbox {
 
 namespace net = boost::asio;
 
-HttpListener::HttpListener(net::io_context& context, net::ssl::context& tls, ServiceState& state, ServiceRouter& router)
-    : m_context(context)
+HttpListener::HttpListener(IoContextPool& loops, net::ssl::context& tls, ServiceState& state, ServiceRouter& router)
+    : m_loops(loops)
     , m_tls(tls)
     , m_state(state)
     , m_router(router)
-    , m_acceptor(net::make_strand(context))
+    , m_acceptor(loops.mainContext())
 {
 }
 
-Result<std::shared_ptr<HttpListener>> HttpListener::open(net::io_context& context, net::ssl::context& tls,
+Result<std::shared_ptr<HttpListener>> HttpListener::open(IoContextPool& loops, net::ssl::context& tls,
                                                          ServiceState& state, ServiceRouter& router)
 {
-    auto listener = std::make_shared<HttpListener>(context, tls, state, router);
+    auto listener = std::make_shared<HttpListener>(loops, tls, state, router);
     boost::system::error_code error;
     const net::ip::tcp::endpoint endpoint(net::ip::make_address_v4("127.0.0.1"), 0);
     listener->m_acceptor.open(endpoint.protocol(), error);
@@ -59,7 +59,7 @@ void HttpListener::close()
 void HttpListener::doAccept()
 {
     m_acceptor.async_accept(
-        net::make_strand(m_context),
+        m_loops.nextExecutor(),
         [self = shared_from_this()](const boost::system::error_code& error, net::ip::tcp::socket socket) {
             self->onAccept(error, std::move(socket));
         });

@@ -40,6 +40,7 @@ HttpSession::HttpSession(net::ip::tcp::socket socket, net::ssl::context& tls, Se
     , m_state(state)
     , m_router(router)
     , m_delay(m_stream.get_executor())
+    , m_awaitingAnswer(m_stream.get_executor())
 {
 }
 
@@ -121,9 +122,18 @@ void HttpSession::dispatchRequest()
         upgradeToRelay();
         return;
     }
-    m_router.route(m_request, [self = shared_from_this()](HttpResponse response) {
-        net::post(self->m_stream.get_executor(),
-                  [self, response = std::move(response)]() mutable { self->answer(std::move(response)); });
+    // The answer may come from another loop (a ports call waits for the relay connection's loop). The session's
+    // own loop keeps it alive meanwhile, so that no other loop owns it when the loops are destroyed.
+    m_awaitingAnswer.expires_at(net::steady_timer::time_point::max());
+    m_awaitingAnswer.async_wait([self = shared_from_this()](const boost::system::error_code&) {});
+    const auto executor = m_stream.get_executor();
+    m_router.route(m_request, [weak = weak_from_this(), executor](HttpResponse response) {
+        net::post(executor, [weak, response = std::move(response)]() mutable {
+            if (const auto self = weak.lock()) {
+                self->m_awaitingAnswer.cancel();
+                self->answer(std::move(response));
+            }
+        });
     });
 }
 

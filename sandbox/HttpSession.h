@@ -21,7 +21,7 @@ struct ServiceState;
 /**
  * One accepted HTTPS connection: TLS handshake, then HTTP/1.1 requests one after another (keep-alive honoured).
  * Applies the HTTP faults, hands requests to the router, and hands relay upgrade requests over to a new
- * RelaySession. Lives on its own strand (the socket's executor).
+ * RelaySession. Lives on the loop of its socket (the socket's executor), which runs on one thread.
  */
 class HttpSession : public std::enable_shared_from_this<HttpSession> {
 public:
@@ -50,6 +50,7 @@ private:
     HttpRequest m_request; // the request being answered
     std::shared_ptr<HttpResponse> m_response; // the answer being written
     boost::asio::steady_timer m_delay; // delay faults
+    boost::asio::steady_timer m_awaitingAnswer; // holds the session on its loop while the router works
 };
 
 } // namespace vantrel::sandbox

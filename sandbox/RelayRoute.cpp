@@ -50,10 +50,10 @@ std::size_t PayloadChunk::footprint() const
     return m_adopted ? m_message.capacity() : m_copy.capacity();
 }
 
-RelayRoute::RelayRoute(net::any_io_executor strand, std::int64_t number, std::weak_ptr<RelaySession> session,
+RelayRoute::RelayRoute(net::any_io_executor loop, std::int64_t number, std::weak_ptr<RelaySession> session,
                        RelayRegistry& registry)
-    : m_socket(strand)
-    , m_connectTimer(strand)
+    : m_socket(loop)
+    , m_connectTimer(loop)
     , m_number(number)
     , m_session(std::move(session))
     , m_registry(registry)

@@ -41,7 +41,7 @@ private:
 
 /**
  * One route of a relay connection: the TCP connection to the device port's target. Runs on its session's
- * strand (all members are touched there only). Bytes from the target go to the session as type-6 payloads;
+ * loop (all members are touched there only). Bytes from the target go to the session as type-6 payloads;
  * type-5 payloads queue here for the target. Reading stops while the session's outgoing queue is full, and the
  * session stops reading its WebSocket while this route's queue is full (writeQueueFull).
  */
@@ -52,7 +52,7 @@ public:
     /** Largest read from a target, and so largest type-6 payload. */
     static constexpr std::size_t kReadSize = 64 * 1024;
 
-    RelayRoute(boost::asio::any_io_executor strand, std::int64_t number, std::weak_ptr<RelaySession> session,
+    RelayRoute(boost::asio::any_io_executor loop, std::int64_t number, std::weak_ptr<RelaySession> session,
                RelayRegistry& registry);
 
     /** Connects to the target (5 s at most) and calls done(connected). Reading starts with startReading. */

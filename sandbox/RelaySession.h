@@ -31,7 +31,7 @@ struct ServiceState;
  * ServiceState::pingInterval and a connection whose pong [8, "n"] has not come by the next ping is closed.
  * Unknown and malformed client messages are counted and ignored.
  *
- * Lives on the strand of its socket; public operations other than run may be called from any thread.
+ * Lives on the loop of its socket; public operations other than run may be called from any thread.
  */
 class RelaySession : public std::enable_shared_from_this<RelaySession> {
 public:
@@ -53,7 +53,7 @@ public:
     /** Shows a relay fault (drop, stall or malformed message) on this connection. */
     void applyFault(Fault fault);
 
-    // Called by the routes, on the strand.
+    // Called by the routes, on the session's loop.
     void sendTargetBytes(std::int64_t route, std::unique_ptr<char[]> bytes, std::size_t size);
     void routeEnded(std::int64_t route);
     void routeDrained();

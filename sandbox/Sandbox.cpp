@@ -1,5 +1,6 @@
 #include "sandbox/Sandbox.h"
 
+#include "ShellCore/IoContextPool.h"
 #include "core/Deployment.h"
 #include "platform/AtomicFile.h"
 #include "sandbox/HttpListener.h"
@@ -59,11 +60,12 @@ Result<void> loadCredentials(net::ssl::context& tls, TlsCredentials& credentials
 
 } // namespace
 
-Sandbox::Sandbox(std::unique_ptr<ServiceState> state, std::filesystem::path directory)
+Sandbox::Sandbox(std::unique_ptr<ServiceState> state, std::filesystem::path directory, unsigned loops)
     : m_state(std::move(state))
     , m_tls(net::ssl::context::tls_server)
     , m_router(std::make_unique<ServiceRouter>(*m_state))
     , m_directory(std::move(directory))
+    , m_loops(std::make_unique<IoContextPool>(loops))
 {
 }
 
@@ -89,14 +91,14 @@ Result<std::unique_ptr<Sandbox>> Sandbox::start(SandboxOptions options)
     }
     auto state = std::make_unique<ServiceState>(std::move(fixture).value());
     state->pingInterval = options.relayPingInterval;
-    std::unique_ptr<Sandbox> sandbox(new Sandbox(std::move(state), options.directory));
+    std::unique_ptr<Sandbox> sandbox(new Sandbox(std::move(state), options.directory, std::max(1U, options.threads)));
     if (auto loaded = loadCredentials(sandbox->m_tls, credentials.value()); !loaded) {
         return loaded.error();
     }
     if (auto opened = sandbox->openPorts(); !opened) {
         return opened.error();
     }
-    sandbox->run(std::max(1U, options.threads));
+    sandbox->run();
     if (auto written = sandbox->writeEnvironmentFile(); !written) {
         return written.error();
     }
@@ -105,7 +107,7 @@ Result<std::unique_ptr<Sandbox>> Sandbox::start(SandboxOptions options)
 
 Result<void> Sandbox::openPorts()
 {
-    auto listener = HttpListener::open(m_context, m_tls, *m_state, *m_router);
+    auto listener = HttpListener::open(*m_loops, m_tls, *m_state, *m_router);
     if (!listener) {
         return listener.error();
     }
@@ -118,7 +120,7 @@ Result<void> Sandbox::openPorts()
                 m_state->targets[{device.serial, port}] = net::ip::tcp::endpoint(host, target.port);
                 continue;
             }
-            auto service = BuiltinService::open(m_context, target.kind, fmt::format("{}:{}", device.serial, port));
+            auto service = BuiltinService::open(*m_loops, target.kind, fmt::format("{}:{}", device.serial, port));
             if (!service) {
                 return service.error();
             }
@@ -129,15 +131,14 @@ Result<void> Sandbox::openPorts()
     return {};
 }
 
-void Sandbox::run(unsigned threads)
+void Sandbox::run()
 {
     m_listener->start();
     for (const auto& [name, service] : m_state->builtins) {
         service->start();
     }
-    for (unsigned i = 0; i < threads; ++i) {
-        m_threads.emplace_back([this]() { m_context.run(); });
-    }
+    m_loops->startThreads();
+    m_firstLoopThread = std::thread([loops = m_loops.get()]() { loops->runMain(); });
 }
 
 Sandbox::~Sandbox()
@@ -148,11 +149,11 @@ Sandbox::~Sandbox()
     for (const auto& [name, service] : m_state->builtins) {
         service->close();
     }
-    m_context.stop();
-    for (std::thread& thread : m_threads) {
-        thread.join();
+    m_loops->stop();
+    if (m_firstLoopThread.joinable()) {
+        m_firstLoopThread.join();
     }
-    // Acceptors must go before the io_context; sessions still queued there go with it.
+    // Acceptors must go before the loops; sessions still queued there go with them.
     m_listener.reset();
     m_state->builtins.clear();
 }

@@ -8,7 +8,6 @@
 #include "sandbox/RelayRegistry.h"
 #include "sandbox/TrafficLog.h"
 
-#include <boost/asio/io_context.hpp>
 #include <boost/asio/ssl/context.hpp>
 
 #include <chrono>
@@ -19,6 +18,10 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+namespace vantrel {
+class IoContextPool;
+}
 
 namespace vantrel::sandbox {
 
@@ -33,7 +36,7 @@ struct SandboxOptions {
     std::optional<Json> fixture;
     /** How often the relay pings each relay connection; a connection that misses a pong is closed. */
     std::chrono::milliseconds relayPingInterval {20000};
-    /** Threads that run the sandbox's event loop. */
+    /** Event loops of the sandbox, each run by a thread of its own; a connection stays on one loop. */
     unsigned threads = 2;
 };
 
@@ -88,21 +91,21 @@ public:
     std::optional<std::string> bannerLine(const std::string& serial, std::int64_t port) const;
 
 private:
-    Sandbox(std::unique_ptr<ServiceState> state, std::filesystem::path directory);
+    Sandbox(std::unique_ptr<ServiceState> state, std::filesystem::path directory, unsigned loops);
 
     Result<void> openPorts();
-    void run(unsigned threads);
+    void run();
     Result<void> writeEnvironmentFile() const;
     const BuiltinService* builtin(const std::string& serial, std::int64_t port) const;
 
-    // Declared before the io_context: sessions still queued there refer to them while it is destroyed.
+    // Declared before the loops: sessions still queued there refer to them while the loops are destroyed.
     std::unique_ptr<ServiceState> m_state;
     boost::asio::ssl::context m_tls;
     std::unique_ptr<ServiceRouter> m_router;
     const std::filesystem::path m_directory;
-    boost::asio::io_context m_context;
+    std::unique_ptr<IoContextPool> m_loops;
     std::shared_ptr<HttpListener> m_listener;
-    std::vector<std::thread> m_threads;
+    std::thread m_firstLoopThread; // runs the pool's first loop; the pool runs the others
 };
 
 } // namespace vantrel::sandbox
