@@ -143,8 +143,7 @@ std::shared_ptr<CVHTTPRequestOperation> AbstractAPI::prepareRESTOperationWithMes
     const std::string url = request.url;
     auto operation = std::make_shared<CVHTTPRequestOperation>(
         m_client, std::move(request),
-        [this, url, errorCountLimit, completion = std::move(completion)](Result<http::Response> outcome) {
-            DecodedAnswer answer = DecodedAnswer::decode(outcome);
+        [this, url, errorCountLimit, completion = std::move(completion)](DecodedAnswer answer) {
             GenericRESTResponse<Json> response;
             response.httpStatus = answer.status;
             if (!answer.clientError) {

@@ -1,7 +1,9 @@
 #pragma once
 
+#include "core/DecodedAnswer.h"
 #include "core/HttpClient.h"
 
+#include <functional>
 #include <memory>
 
 namespace vantrel {
@@ -12,9 +14,14 @@ namespace vantrel {
  */
 class HTTPRequestOperation : public std::enable_shared_from_this<HTTPRequestOperation> {
 public:
+    /** Receives the answer as it came. */
     using Completion = std::function<void(Result<http::Response>)>;
+    /** Receives the answer with its JSON body decoded; the decoding happens before the main queue gets it, so a
+     *  large body (a device list of thousands) never holds up the main queue. */
+    using AnswerCompletion = std::function<void(DecodedAnswer)>;
 
     HTTPRequestOperation(http::Client& client, http::Request request, Completion completion);
+    HTTPRequestOperation(http::Client& client, http::Request request, AnswerCompletion completion);
     virtual ~HTTPRequestOperation() = default;
     HTTPRequestOperation(const HTTPRequestOperation&) = delete;
     HTTPRequestOperation& operator=(const HTTPRequestOperation&) = delete;
@@ -27,9 +34,12 @@ public:
     const http::Request& request() const { return m_request; }
 
 private:
+    /** Runs where the outcome arrives; returns the main-queue task that hands it to the completion. */
+    using Delivery = std::function<std::function<void()>(Result<http::Response>)>;
+
     http::Client& m_client;
     http::Request m_request;
-    Completion m_completion; // moved into the exchange by start
+    Delivery m_delivery; // moved into the exchange by start
     std::shared_ptr<http::Exchange> m_exchange;
 };
 

@@ -105,8 +105,7 @@ std::shared_ptr<CVHTTPRequestOperation> AbstractAPI::prepareRPCOperationWithMess
     const std::string url = request.url;
     auto operation = std::make_shared<CVHTTPRequestOperation>(
         m_client, std::move(request),
-        [this, url, message = std::move(message), completion = std::move(completion)](Result<http::Response> outcome) {
-            const DecodedAnswer answer = DecodedAnswer::decode(outcome);
+        [this, url, message = std::move(message), completion = std::move(completion)](DecodedAnswer answer) {
             if (answer.clientError) {
                 completion(failedCall(answer, connected(url)));
                 return;

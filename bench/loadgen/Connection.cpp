@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <utility>
 
 namespace vantrel::bench {
 
@@ -60,33 +59,10 @@ Connection::Connection(int fd)
 {
 }
 
-Connection::Connection(Connection&& other) noexcept
-    : m_fd(std::exchange(other.m_fd, -1))
-{
-}
-
-Connection& Connection::operator=(Connection&& other) noexcept
-{
-    if (this != &other) {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-        m_fd = std::exchange(other.m_fd, -1);
-    }
-    return *this;
-}
-
-Connection::~Connection()
-{
-    if (m_fd >= 0) {
-        ::close(m_fd);
-    }
-}
-
 bool Connection::waitFor(short events, Clock::time_point deadline)
 {
     for (;;) {
-        pollfd entry {m_fd, events, 0};
+        pollfd entry {m_fd.get(), events, 0};
         const int ready = ::poll(&entry, 1, millisecondsUntil(deadline));
         if (ready > 0) {
             return true;
@@ -100,7 +76,7 @@ bool Connection::waitFor(short events, Clock::time_point deadline)
 bool Connection::sendAll(std::string_view bytes, Clock::time_point deadline)
 {
     while (!bytes.empty()) {
-        const ssize_t sent = ::send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        const ssize_t sent = ::send(m_fd.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL);
         if (sent > 0) {
             bytes.remove_prefix(static_cast<std::size_t>(sent));
         } else if (sent < 0 && (errno == EAGAIN || errno == EINTR)) {
@@ -117,7 +93,7 @@ bool Connection::sendAll(std::string_view bytes, Clock::time_point deadline)
 std::size_t Connection::receiveSome(void* out, std::size_t capacity, Clock::time_point deadline)
 {
     for (;;) {
-        const ssize_t got = ::recv(m_fd, out, capacity, 0);
+        const ssize_t got = ::recv(m_fd.get(), out, capacity, 0);
         if (got >= 0) {
             return static_cast<std::size_t>(got);
         }
@@ -143,7 +119,7 @@ bool Connection::receiveExactly(void* out, std::size_t size, Clock::time_point d
 
 void Connection::shutdown()
 {
-    ::shutdown(m_fd, SHUT_RDWR);
+    ::shutdown(m_fd.get(), SHUT_RDWR);
 }
 
 } // namespace vantrel::bench

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/UniqueFd.h"
+
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -20,12 +22,6 @@ public:
     /** Connects once; nothing when the port refuses or the deadline passes. receiveBuffer 0 keeps the default. */
     static std::optional<Connection> open(std::uint16_t port, Clock::time_point deadline, int receiveBuffer = 0);
 
-    Connection(Connection&& other) noexcept;
-    Connection& operator=(Connection&& other) noexcept;
-    Connection(const Connection&) = delete;
-    Connection& operator=(const Connection&) = delete;
-    ~Connection();
-
     /** Sends all of bytes; false when the peer fails or the deadline passes first. */
     bool sendAll(std::string_view bytes, Clock::time_point deadline);
     /** Reads exactly size bytes into out; false when the connection ends or the deadline passes first. */
@@ -39,7 +35,7 @@ private:
     explicit Connection(int fd);
     bool waitFor(short events, Clock::time_point deadline);
 
-    int m_fd = -1;
+    platform::UniqueFd m_fd;
 };
 
 } // namespace vantrel::bench

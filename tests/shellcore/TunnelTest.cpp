@@ -18,6 +18,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <future>
 #include <mutex>
 #include <openssl/evp.h>
@@ -67,6 +69,29 @@ private:
     boost::asio::io_context m_context;
     boost::asio::ip::tcp::acceptor m_acceptor;
     std::thread m_thread;
+};
+
+/** The log lines written while it lives, from any thread. */
+class ThreadSafeLog {
+public:
+    ThreadSafeLog()
+        : m_capture([this](std::string_view line) {
+            std::lock_guard lock(m_mutex);
+            m_lines.emplace_back(line);
+        })
+    {
+    }
+
+    bool has(const std::function<bool(const std::string&)>& matches) const
+    {
+        std::lock_guard lock(m_mutex);
+        return std::any_of(m_lines.begin(), m_lines.end(), matches);
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    std::vector<std::string> m_lines;
+    LogCapture m_capture; // last: it may call in as soon as it exists
 };
 
 ClosingService& closingService()
@@ -250,37 +275,23 @@ TEST_F(TunnelTest, EachClientGetsItsOwnChannelAndRelayConnection)
 
 TEST_F(TunnelTest, ARefusedPortClosesTheLocalConnection)
 {
-    std::vector<std::string> lines;
-    std::mutex linesMutex;
-    LogCapture capture([&](std::string_view line) {
-        std::lock_guard lock(linesMutex);
-        lines.emplace_back(line);
-    });
+    ThreadSafeLog log;
     SandboxEnvironment::sandbox().addFault(sandbox::Fault::refusingPorts(403));
     auto client = LoopbackClient::connect(forward(kGateway, "22"));
     ASSERT_TRUE(client);
     EXPECT_TRUE(client->waitForClose());
     EXPECT_TRUE(waitFor([this] { return openChannels() == 0; })) << "an ended channel is dropped by its listener";
-    std::lock_guard lock(linesMutex);
-    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
-        return line.rfind("[v:1.6 (1.16)] error: ", 0) == 0;
-    }));
+    EXPECT_TRUE(log.has([](const std::string& line) { return line.rfind("[v:1.6 (1.16)] error: ", 0) == 0; }));
 }
 
 TEST_F(TunnelTest, ATargetThatClosesEndsTheRouteAndTheLocalConnection)
 {
-    std::vector<std::string> lines;
-    std::mutex linesMutex;
-    LogCapture capture([&](std::string_view line) {
-        std::lock_guard lock(linesMutex);
-        lines.emplace_back(line);
-    });
+    ThreadSafeLog log;
     auto client = LoopbackClient::connect(forward(kGateway, kClosingPort));
     ASSERT_TRUE(client);
     EXPECT_EQ(client->receiveLine(), "bye\n");
     EXPECT_TRUE(client->waitForClose());
-    std::lock_guard lock(linesMutex);
-    EXPECT_NE(std::find(lines.begin(), lines.end(), "socket disconnected : Requested close"), lines.end());
+    EXPECT_TRUE(log.has([](const std::string& line) { return line == "socket disconnected : Requested close"; }));
 }
 
 TEST_F(TunnelTest, ADroppedRelayConnectionEndsTheLocalConnection)

@@ -8,7 +8,6 @@
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
-#include <utility>
 
 namespace vantrel::testing {
 namespace {
@@ -52,29 +51,6 @@ LoopbackClient::LoopbackClient(int fd)
 {
 }
 
-LoopbackClient::LoopbackClient(LoopbackClient&& other) noexcept
-    : m_fd(std::exchange(other.m_fd, -1))
-{
-}
-
-LoopbackClient& LoopbackClient::operator=(LoopbackClient&& other) noexcept
-{
-    if (this != &other) {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-        m_fd = std::exchange(other.m_fd, -1);
-    }
-    return *this;
-}
-
-LoopbackClient::~LoopbackClient()
-{
-    if (m_fd >= 0) {
-        ::close(m_fd);
-    }
-}
-
 bool LoopbackClient::waitUntil(short events, Clock::time_point stopAt)
 {
     for (;;) {
@@ -82,7 +58,7 @@ bool LoopbackClient::waitUntil(short events, Clock::time_point stopAt)
         if (left <= 0) {
             return false;
         }
-        pollfd entry{m_fd, events, 0};
+        pollfd entry{m_fd.get(), events, 0};
         const int ready = ::poll(&entry, 1, static_cast<int>(left));
         if (ready > 0) {
             return true;
@@ -100,7 +76,7 @@ bool LoopbackClient::send(std::string_view bytes, Deadline deadline)
         if (!waitUntil(POLLOUT, stopAt)) {
             return false;
         }
-        const ssize_t sent = ::send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        const ssize_t sent = ::send(m_fd.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
         if (sent < 0 && (errno == EAGAIN || errno == EINTR)) {
             continue;
         }
@@ -116,7 +92,7 @@ std::size_t LoopbackClient::sendWithoutWaiting(std::string_view bytes)
 {
     std::size_t total = 0;
     while (total < bytes.size()) {
-        const ssize_t sent = ::send(m_fd, bytes.data() + total, bytes.size() - total, MSG_NOSIGNAL | MSG_DONTWAIT);
+        const ssize_t sent = ::send(m_fd.get(), bytes.data() + total, bytes.size() - total, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (sent <= 0) {
             break;
         }
@@ -135,7 +111,7 @@ std::optional<std::string> LoopbackClient::receive(std::size_t size, Deadline de
         if (!waitUntil(POLLIN, stopAt)) {
             return std::nullopt;
         }
-        const ssize_t count = ::recv(m_fd, bytes.data() + received, size - received, MSG_DONTWAIT);
+        const ssize_t count = ::recv(m_fd.get(), bytes.data() + received, size - received, MSG_DONTWAIT);
         if (count < 0 && (errno == EAGAIN || errno == EINTR)) {
             continue;
         }
@@ -170,7 +146,7 @@ bool LoopbackClient::waitForClose(Deadline deadline)
         if (!waitUntil(POLLIN, stopAt)) {
             return false;
         }
-        const ssize_t count = ::recv(m_fd, sink, sizeof sink, MSG_DONTWAIT);
+        const ssize_t count = ::recv(m_fd.get(), sink, sizeof sink, MSG_DONTWAIT);
         if (count == 0 || (count < 0 && errno != EAGAIN && errno != EINTR)) {
             return true;
         }
@@ -179,7 +155,7 @@ bool LoopbackClient::waitForClose(Deadline deadline)
 
 void LoopbackClient::shutdownSending()
 {
-    ::shutdown(m_fd, SHUT_WR);
+    ::shutdown(m_fd.get(), SHUT_WR);
 }
 
 std::uint16_t freeLoopbackPort()

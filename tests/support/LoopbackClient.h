@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/UniqueFd.h"
+
 #include <chrono>
 #include <cstdint>
 #include <optional>
@@ -19,10 +21,6 @@ public:
     /** Connects to 127.0.0.1:port, retrying until the deadline (the listener may still be starting). */
     static std::optional<LoopbackClient> connect(std::uint16_t port, Deadline deadline = std::chrono::seconds(10));
 
-    LoopbackClient(LoopbackClient&& other) noexcept;
-    LoopbackClient& operator=(LoopbackClient&& other) noexcept;
-    ~LoopbackClient();
-
     /** Sends everything, or fails when the peer does not take it before the deadline. */
     bool send(std::string_view bytes, Deadline deadline = std::chrono::seconds(10));
     /** Sends what the socket takes without waiting; how many bytes that was. */
@@ -40,7 +38,7 @@ private:
     explicit LoopbackClient(int fd);
     bool waitUntil(short events, std::chrono::steady_clock::time_point stopAt);
 
-    int m_fd = -1;
+    platform::UniqueFd m_fd;
 };
 
 /** A TCP port of 127.0.0.1 and :: that was free a moment ago. */
