@@ -2,8 +2,6 @@
 
 #include "ShellCore/Bencode.h"
 
-#include <fmt/format.h>
-
 namespace vantrel::sandbox {
 
 std::string relayPacket(std::initializer_list<std::string_view> scalars)
@@ -16,15 +14,6 @@ std::string relayPacket(std::initializer_list<std::string_view> scalars)
     }
     writer.end();
     return packet;
-}
-
-std::string relayPayloadHeader(std::string_view type, std::int64_t route, std::size_t payloadSize)
-{
-    std::string header;
-    BencodeWriter(header).beginList().bytes(type).bytes(std::to_string(route));
-    // The payload's byte-string prefix alone: the writer would copy the payload itself.
-    fmt::format_to(std::back_inserter(header), "{}:", payloadSize);
-    return header;
 }
 
 } // namespace vantrel::sandbox

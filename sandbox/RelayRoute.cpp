@@ -1,23 +1,16 @@
 #include "sandbox/RelayRoute.h"
 
+#include "ShellCore/BufferPool.h"
 #include "sandbox/RelayRegistry.h"
 #include "sandbox/RelaySession.h"
 
 #include <boost/asio/write.hpp>
 
 #include <chrono>
-#include <cstring>
 
 namespace vantrel::sandbox {
 
 namespace net = boost::asio;
-
-namespace {
-
-/** Reads smaller than this are copied into a buffer of their own size rather than keeping a 64 KiB block. */
-constexpr std::size_t kCopyBelow = 16 * 1024;
-
-} // namespace
 
 PayloadChunk PayloadChunk::adopt(boost::beast::flat_buffer message, std::size_t offset, std::size_t size)
 {
@@ -116,9 +109,10 @@ void RelayRoute::onReadable(const boost::system::error_code& error)
         end();
         return;
     }
-    auto block = std::make_unique<char[]>(kReadSize);
+    // A block of the shared pool, taken only now that bytes are waiting, so a busy route reuses the same few.
+    BufferPool::Buffer block = BufferPool::shared().take();
     boost::system::error_code readError;
-    const std::size_t size = m_socket.read_some(net::buffer(block.get(), kReadSize), readError);
+    const std::size_t size = m_socket.read_some(net::buffer(block.data(), block.size()), readError);
     if (readError == net::error::would_block || readError == net::error::try_again) {
         doWait();
         return;
@@ -127,16 +121,26 @@ void RelayRoute::onReadable(const boost::system::error_code& error)
         end();
         return;
     }
-    if (size < kCopyBelow) {
-        auto exact = std::make_unique<char[]>(size);
-        std::memcpy(exact.get(), block.get(), size);
-        block = std::move(exact);
-    }
     m_registry.bytesFromTargets.fetch_add(static_cast<std::int64_t>(size));
     if (const auto session = m_session.lock()) {
         session->sendTargetBytes(m_number, std::move(block), size);
     }
     doWait();
+}
+
+std::size_t RelayRoute::writeNow(std::string_view bytes)
+{
+    if (m_closed || m_writing || !m_writeQueue.empty() || bytes.empty()) {
+        return 0;
+    }
+    // The socket does not block: a full socket, or a failure the queued write then reports, takes nothing.
+    boost::system::error_code error;
+    const std::size_t written = m_socket.write_some(net::buffer(bytes.data(), bytes.size()), error);
+    if (error) {
+        return 0;
+    }
+    m_registry.bytesToTargets.fetch_add(static_cast<std::int64_t>(written));
+    return written;
 }
 
 void RelayRoute::write(PayloadChunk chunk)

@@ -49,9 +49,6 @@ class RelayRoute : public std::enable_shared_from_this<RelayRoute> {
 public:
     /** Limit of queued bytes in either direction before the reading side pauses. */
     static constexpr std::size_t kQueueLimit = 1024 * 1024;
-    /** Largest read from a target, and so largest type-6 payload. */
-    static constexpr std::size_t kReadSize = 64 * 1024;
-
     RelayRoute(boost::asio::any_io_executor loop, std::int64_t number, std::weak_ptr<RelaySession> session,
                RelayRegistry& registry);
 
@@ -60,6 +57,11 @@ public:
     void startReading();
     /** Reads again after the session's outgoing queue has drained. */
     void resumeReading();
+    /**
+     * Writes what the target takes at once without waiting, when nothing is queued before it; returns the count
+     * of bytes written (0 when the rest has to be queued with write).
+     */
+    std::size_t writeNow(std::string_view bytes);
     void write(PayloadChunk chunk);
     bool writeQueueFull() const { return m_queuedBytes >= kQueueLimit; }
     /** Closes the target connection; the session is not told. */

@@ -13,6 +13,7 @@
 
 #include <array>
 #include <chrono>
+#include <cstring>
 
 namespace vantrel::sandbox {
 
@@ -28,6 +29,8 @@ constexpr std::size_t kMaxClientMessage = 8 * 1024 * 1024;
 constexpr std::size_t kAdoptFrom = 16 * 1024;
 /** Largest read buffer a connection keeps between messages. */
 constexpr std::size_t kKeptReadBuffer = 64 * 1024;
+/** Target reads this small that have to wait in the queue are copied out, giving their pool block back. */
+constexpr std::size_t kCopyBelow = 16 * 1024;
 
 /** The peer or the sandbox ended the connection: nothing worth a log line. */
 bool isStopped(const boost::system::error_code& error)
@@ -38,6 +41,14 @@ bool isStopped(const boost::system::error_code& error)
 }
 
 } // namespace
+
+RelaySession::Outgoing RelaySession::Outgoing::whole(std::string packet, bool text)
+{
+    Outgoing message;
+    message.packet = std::move(packet);
+    message.text = text;
+    return message;
+}
 
 RelaySession::RelaySession(TlsStream stream, ServiceState& state, std::string serial)
     : m_ws(std::move(stream))
@@ -120,7 +131,7 @@ void RelaySession::onRouteConnected(std::int64_t route, bool connected, const Ro
     m_routes[route] = opened;
     m_state.relays.routesOpened.fetch_add(1);
     m_state.relays.routesOpen.fetch_add(1);
-    queue(Outgoing {relayPacket({"14", std::to_string(route)}), nullptr, 0, {}, false});
+    queue(Outgoing::whole(relayPacket({"14", std::to_string(route)})));
     done(route);
     opened->startReading();
 }
@@ -151,33 +162,28 @@ void RelaySession::showFault(const Fault& fault)
     }
     switch (fault.malformed) {
     case Fault::Malformed::garbage:
-        queue(Outgoing {std::string("x\xff"
-                                    "garbage: not bencode"),
-                        nullptr,
-                        0,
-                        {},
-                        false});
+        queue(Outgoing::whole(std::string("x\xff"
+                                          "garbage: not bencode")));
         break;
     case Fault::Malformed::text:
-        queue(Outgoing {relayPacket({"9", "text-frame-identity"}), nullptr, 0, {}, true});
+        queue(Outgoing::whole(relayPacket({"9", "text-frame-identity"}), true));
         break;
     case Fault::Malformed::unknownType:
-        queue(Outgoing {relayPacket({"42", "unknown"}), nullptr, 0, {}, false});
+        queue(Outgoing::whole(relayPacket({"42", "unknown"})));
         break;
     case Fault::Malformed::oversized: {
-        const std::size_t size = fault.bytes;
-        auto filler = std::make_unique<char[]>(size);
-        std::fill_n(filler.get(), size, 'x');
-        std::string head;
-        BencodeWriter(head).beginList().bytes("16");
-        head += std::to_string(size) + ":";
-        queue(Outgoing {std::move(head), std::move(filler), size, kRelayPacketEnd, false});
+        Outgoing message;
+        message.payloadSize = fault.bytes;
+        message.header = RelayPayloadHeader(16, std::nullopt, message.payloadSize);
+        message.copy = std::make_unique<char[]>(message.payloadSize);
+        std::fill_n(message.copy.get(), message.payloadSize, 'x');
+        queue(std::move(message));
         break;
     }
     case Fault::Malformed::integerType: {
         std::string packet;
         BencodeWriter(packet).beginList().integer(9).bytes("integer-type-identity").end();
-        queue(Outgoing {std::move(packet), nullptr, 0, {}, false});
+        queue(Outgoing::whole(std::move(packet)));
         break;
     }
     }
@@ -242,7 +248,7 @@ void RelaySession::handleMessage()
         return;
     }
     if (*type == 1) {
-        queue(Outgoing {relayPacket({"9", m_identity}), nullptr, 0, {}, false});
+        queue(Outgoing::whole(relayPacket({"9", m_identity})));
     } else if (*type == 5 && root->size() == 3 && incomingInteger(*root->element(1)) && root->element(2)->bytes()) {
         handlePayload(*incomingInteger(*root->element(1)), *root->element(2)->bytes());
         return; // handlePayload has used the buffer
@@ -265,14 +271,19 @@ void RelaySession::handlePayload(std::int64_t route, std::string_view payload)
         m_readBuffer.consume(m_readBuffer.size());
         return;
     }
+    RelayRoute& target = *found->second;
+    // Usually the target takes it all at once, straight from the message; the read buffer is then reused.
+    payload.remove_prefix(target.writeNow(payload));
     if (payload.size() < kAdoptFrom) {
-        found->second->write(PayloadChunk::copy(payload));
+        if (!payload.empty()) {
+            target.write(PayloadChunk::copy(payload));
+        }
         m_readBuffer.consume(m_readBuffer.size());
         return;
     }
-    // Large payloads keep the message buffer they arrived in; the next read gets a fresh one.
+    // What is left of a large payload keeps the message buffer it arrived in; the next read gets a fresh one.
     const auto offset = static_cast<std::size_t>(payload.data() - static_cast<const char*>(m_readBuffer.data().data()));
-    found->second->write(PayloadChunk::adopt(std::move(m_readBuffer), offset, payload.size()));
+    target.write(PayloadChunk::adopt(std::move(m_readBuffer), offset, payload.size()));
     m_readBuffer = beast::flat_buffer();
 }
 
@@ -286,9 +297,19 @@ void RelaySession::handlePong(std::string text)
     }
 }
 
-void RelaySession::sendTargetBytes(std::int64_t route, std::unique_ptr<char[]> bytes, std::size_t size)
+void RelaySession::sendTargetBytes(std::int64_t route, BufferPool::Buffer block, std::size_t size)
 {
-    queue(Outgoing {relayPayloadHeader("6", route, size), std::move(bytes), size, kRelayPacketEnd, false});
+    Outgoing message;
+    message.header = RelayPayloadHeader(6, route, size);
+    message.payloadSize = size;
+    if (size < kCopyBelow && !m_outgoing.empty()) {
+        // It has to wait: a few bytes should not hold a whole block meanwhile.
+        message.copy = std::make_unique<char[]>(size);
+        std::memcpy(message.copy.get(), block.data(), size);
+    } else {
+        message.block = std::move(block);
+    }
+    queue(std::move(message));
 }
 
 void RelaySession::routeEnded(std::int64_t route)
@@ -297,7 +318,7 @@ void RelaySession::routeEnded(std::int64_t route)
         return;
     }
     m_state.relays.routesOpen.fetch_sub(1);
-    queue(Outgoing {relayPacket({"19"}), nullptr, 0, {}, false});
+    queue(Outgoing::whole(relayPacket({"19"})));
     doRead(); // the ended route may have been the one holding reading back
 }
 
@@ -316,7 +337,7 @@ void RelaySession::queue(Outgoing message)
     if (!m_open) {
         return;
     }
-    m_outgoingBytes += message.head.size() + message.payloadSize;
+    m_outgoingBytes += message.size();
     m_outgoing.push_back(std::move(message));
     if (!m_writing && !m_stalled) {
         doWrite();
@@ -328,9 +349,11 @@ void RelaySession::doWrite()
     m_writing = true;
     const Outgoing& message = m_outgoing.front();
     m_ws.binary(!message.text);
-    const std::array<net::const_buffer, 3> buffers {net::buffer(message.head),
-                                                    net::buffer(message.payload.get(), message.payloadSize),
-                                                    net::buffer(message.tail.data(), message.tail.size())};
+    // One frame straight from where the bytes are: the payload is never gathered into a message buffer.
+    const std::string_view trailer = message.hasPayload() ? RelayPayloadHeader::kTrailer : std::string_view();
+    const std::array<net::const_buffer, 4> buffers {
+        net::buffer(message.packet), net::buffer(message.header.text()),
+        net::buffer(message.payload(), message.payloadSize), net::buffer(trailer)};
     m_ws.async_write(buffers, [self = shared_from_this()](const boost::system::error_code& error, std::size_t) {
         self->onWrite(error);
     });
@@ -350,7 +373,7 @@ void RelaySession::onWrite(const boost::system::error_code& error)
         return;
     }
     const bool wasFull = outgoingFull();
-    m_outgoingBytes -= m_outgoing.front().head.size() + m_outgoing.front().payloadSize;
+    m_outgoingBytes -= m_outgoing.front().size();
     m_outgoing.pop_front();
     if (!m_outgoing.empty() && !m_stalled) {
         doWrite();
@@ -388,7 +411,7 @@ void RelaySession::onPingTimer(const boost::system::error_code& error)
     }
     m_awaitedPong = std::to_string(++m_pingCounter);
     m_state.relays.pingsSent.fetch_add(1);
-    queue(Outgoing {relayPacket({"7", *m_awaitedPong}), nullptr, 0, {}, false});
+    queue(Outgoing::whole(relayPacket({"7", *m_awaitedPong})));
     schedulePing();
 }
 

@@ -1,7 +1,9 @@
 #pragma once
 
+#include "ShellCore/BufferPool.h"
 #include "sandbox/Fault.h"
 #include "sandbox/HttpMessages.h"
+#include "sandbox/RelayPayloadHeader.h"
 
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/steady_timer.hpp>
@@ -54,19 +56,29 @@ public:
     void applyFault(Fault fault);
 
     // Called by the routes, on the session's loop.
-    void sendTargetBytes(std::int64_t route, std::unique_ptr<char[]> bytes, std::size_t size);
+    /** Sends size bytes of block, read from the route's target, as one [6, route, data] message. */
+    void sendTargetBytes(std::int64_t route, BufferPool::Buffer block, std::size_t size);
     void routeEnded(std::int64_t route);
     void routeDrained();
     bool outgoingFull() const;
 
 private:
-    /** One WebSocket message waiting to be written: head, then an optional payload, then an optional tail. */
+    /**
+     * One WebSocket message waiting to be written: a whole small packet, or a packet with a payload written as
+     * header, payload (where it was read, or a copy) and RelayPayloadHeader::kTrailer.
+     */
     struct Outgoing {
-        std::string head;
-        std::unique_ptr<char[]> payload;
+        std::string packet;
+        RelayPayloadHeader header;
+        BufferPool::Buffer block; // the payload in the block it was read into, or
+        std::unique_ptr<char[]> copy; // the payload copied out of it
         std::size_t payloadSize = 0;
-        std::string_view tail;
         bool text = false;
+
+        static Outgoing whole(std::string packet, bool text = false);
+        const char* payload() const { return block ? block.data() : copy.get(); }
+        bool hasPayload() const { return packet.empty(); }
+        std::size_t size() const { return packet.size() + header.text().size() + payloadSize; }
     };
 
     void onAccept(const boost::system::error_code& error);

@@ -3,7 +3,9 @@
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/read.hpp>
 
+#include <algorithm>
 #include <chrono>
+#include <future>
 #include <thread>
 
 namespace vantrel::sandbox::testing {
@@ -311,6 +313,61 @@ TEST_F(RelayTargetTest, TargetCloseSendsCloseRequestAndRelayCloseClosesTarget)
         [&](auto done) { net::async_read(target, net::buffer(&byte, 1), [done](auto e, std::size_t) { done(e); }); },
         [&] { target.close(); });
     EXPECT_EQ(error, net::error::eof);
+}
+
+TEST_F(RelayTargetTest, PayloadsReachTheTargetIntactWhetherItKeepsUpOrNot)
+{
+    auto http = client();
+    auto relayClient = relay("CRV-TEST-0009");
+    const std::int64_t route = openRoute(*http, *relayClient, "CRV-TEST-0009", "7");
+    net::ip::tcp::socket target = accept();
+
+    // Sizes on both sides of the copy threshold (16 KiB), up to the product's largest packet.
+    const std::size_t sizes[] = {1, 100, 16 * 1024 - 1, 16 * 1024, 40000, 64 * 1024};
+    std::string sent;
+    std::vector<std::string> packets;
+    // 6.6 MB: more than the target connection's socket buffers hold (4 MiB and a little), so while the target
+    // reads nothing, payloads first go straight through, then in part, then wait in the route's queue until the
+    // relay pauses reading.
+    for (int round = 0; round < 48; ++round) {
+        for (const std::size_t size : sizes) {
+            std::string payload(size, '\0');
+            for (std::size_t i = 0; i < size; ++i) {
+                payload[i] = static_cast<char>((sent.size() + i) % 253); // an offset shows up as a mismatch
+            }
+            packets.push_back(clientPacket(5, route, payload));
+            sent += payload;
+        }
+    }
+
+    std::string received(sent.size(), '\0');
+    std::promise<void> allSent;
+    auto reading = std::async(std::launch::async, [&, sending = allSent.get_future()] {
+        // The target starts reading once everything is sent, or when sending has stalled for want of room.
+        sending.wait_for(3s);
+        boost::system::error_code error;
+        net::read(target, net::buffer(received), error);
+        return error;
+    });
+    for (const std::string& packet : packets) {
+        const auto sendError = relayClient->send(packet);
+        EXPECT_FALSE(sendError) << sendError.message();
+        if (sendError) {
+            break;
+        }
+    }
+    allSent.set_value();
+    if (reading.wait_for(10s) != std::future_status::ready) {
+        target.shutdown(net::socket_base::shutdown_both); // ends the blocked read
+    }
+    const auto error = reading.get();
+    ASSERT_FALSE(error) << error.message();
+    EXPECT_TRUE(received == sent) << "the bytes differ from offset "
+                                  << std::mismatch(received.begin(), received.end(), sent.begin()).first
+            - received.begin();
+    EXPECT_TRUE(eventually([&] {
+        return sandbox().relayCounters().bytesToTargets == static_cast<std::int64_t>(sent.size());
+    }));
 }
 
 } // namespace
