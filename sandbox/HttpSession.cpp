@@ -25,6 +25,8 @@ namespace {
 
 constexpr auto kHandshakeTimeout = std::chrono::seconds(10);
 constexpr auto kIdleTimeout = std::chrono::seconds(60);
+/** How long a closing connection waits for the client to close its side. */
+constexpr auto kCloseTimeout = std::chrono::seconds(2);
 constexpr std::uint64_t kMaxRequestBody = 64 * 1024 * 1024;
 
 bool startsWith(std::string_view text, std::string_view prefix)
@@ -36,27 +38,41 @@ bool startsWith(std::string_view text, std::string_view prefix)
 
 HttpSession::HttpSession(net::ip::tcp::socket socket, net::ssl::context& tls, ServiceState& state,
                          ServiceRouter& router)
-    : m_stream(std::move(socket), tls)
+    : m_stream(std::in_place,
+               std::make_unique<TlsStream>(socket.get_executor(), tls.native_handle(), TlsStream::Role::Server))
     , m_state(state)
     , m_router(router)
-    , m_delay(m_stream.get_executor())
-    , m_awaitingAnswer(m_stream.get_executor())
+    , m_timeout(socket.get_executor())
+    , m_delay(socket.get_executor())
+    , m_awaitingAnswer(socket.get_executor())
 {
+    m_stream->tls().socket() = std::move(socket);
 }
 
 void HttpSession::run()
 {
-    net::dispatch(m_stream.get_executor(), [self = shared_from_this()]() {
-        beast::get_lowest_layer(self->m_stream).expires_after(kHandshakeTimeout);
-        self->m_stream.async_handshake(net::ssl::stream_base::server,
-                                       [self](const boost::system::error_code& error) { self->onHandshake(error); });
+    net::dispatch(m_stream->get_executor(), [self = shared_from_this()]() {
+        self->startTimeout(kHandshakeTimeout);
+        self->m_stream->tls().async_handshake(
+            [self](const boost::system::error_code& error, std::size_t) { self->onHandshake(error); });
+    });
+}
+
+void HttpSession::startTimeout(std::chrono::steady_clock::duration timeout)
+{
+    m_timeout.expires_after(timeout);
+    m_timeout.async_wait([self = shared_from_this()](const boost::system::error_code& error) {
+        if (!error && self->m_stream) {
+            self->m_stream->tls().shutdownAndClose(); // the pending step fails and ends the session
+        }
     });
 }
 
 void HttpSession::onHandshake(const boost::system::error_code& error)
 {
     if (error) {
-        return; // a client that gave up or distrusts the certificate; nothing to answer
+        abort(); // a client that gave up or distrusts the certificate; nothing to answer
+        return;
     }
     doRead();
 }
@@ -65,9 +81,9 @@ void HttpSession::doRead()
 {
     m_parser.emplace();
     m_parser->body_limit(kMaxRequestBody);
-    beast::get_lowest_layer(m_stream).expires_after(kIdleTimeout);
+    startTimeout(kIdleTimeout); // also bounds the answer's write
     http::async_read(
-        m_stream, m_buffer, *m_parser,
+        *m_stream, m_buffer, *m_parser,
         [self = shared_from_this()](const boost::system::error_code& error, std::size_t) { self->onRead(error); });
 }
 
@@ -126,7 +142,7 @@ void HttpSession::dispatchRequest()
     // own loop keeps it alive meanwhile, so that no other loop owns it when the loops are destroyed.
     m_awaitingAnswer.expires_at(net::steady_timer::time_point::max());
     m_awaitingAnswer.async_wait([self = shared_from_this()](const boost::system::error_code&) {});
-    const auto executor = m_stream.get_executor();
+    const auto executor = m_stream->get_executor();
     m_router.route(m_request, [weak = weak_from_this(), executor](HttpResponse response) {
         net::post(executor, [weak, response = std::move(response)]() mutable {
             if (const auto self = weak.lock()) {
@@ -154,7 +170,10 @@ void HttpSession::upgradeToRelay()
         answer(detailResponse(HttpStatus::service_unavailable, "The device is offline."));
         return;
     }
-    std::make_shared<RelaySession>(std::move(m_stream), m_state, device->serial)->run(std::move(m_request));
+    m_timeout.cancel(); // the WebSocket has timeouts of its own
+    ServerTlsStream stream = std::move(*m_stream);
+    m_stream.reset();
+    std::make_shared<RelaySession>(std::move(stream), m_state, device->serial)->run(std::move(m_request));
 }
 
 void HttpSession::answer(HttpResponse response)
@@ -174,7 +193,7 @@ void HttpSession::answer(HttpResponse response)
     }
     m_response = std::make_shared<HttpResponse>(std::move(response));
     const bool close = m_response->need_eof();
-    http::async_write(m_stream, *m_response,
+    http::async_write(*m_stream, *m_response,
                       [self = shared_from_this(), close](const boost::system::error_code& error, std::size_t) {
                           self->onWrite(error, close);
                       });
@@ -196,15 +215,18 @@ void HttpSession::onWrite(const boost::system::error_code& error, bool close)
 
 void HttpSession::doClose()
 {
-    beast::get_lowest_layer(m_stream).expires_after(std::chrono::seconds(2));
-    m_stream.async_shutdown([self = shared_from_this()](const boost::system::error_code&) { self->abort(); });
+    startTimeout(kCloseTimeout);
+    m_stream->endSending();
+    m_stream->async_awaitPeerClose(
+        [self = shared_from_this()](const boost::system::error_code&) { self->m_timeout.cancel(); });
 }
 
 void HttpSession::abort()
 {
+    m_timeout.cancel();
     boost::system::error_code ignored;
-    beast::get_lowest_layer(m_stream).socket().shutdown(net::ip::tcp::socket::shutdown_both, ignored);
-    beast::get_lowest_layer(m_stream).close();
+    m_stream->tls().socket().shutdown(net::ip::tcp::socket::shutdown_both, ignored);
+    m_stream->tls().socket().close(ignored);
 }
 
 } // namespace vantrel::sandbox

@@ -1,15 +1,15 @@
 #pragma once
 
 #include "sandbox/HttpMessages.h"
+#include "sandbox/ServerTlsStream.h"
 
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/ssl/context.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
-#include <boost/beast/core/tcp_stream.hpp>
 #include <boost/beast/http/parser.hpp>
-#include <boost/beast/ssl/ssl_stream.hpp>
 
+#include <chrono>
 #include <memory>
 #include <optional>
 
@@ -31,6 +31,8 @@ public:
     void run();
 
 private:
+    /** Closes the stream unless the next step is done within timeout (until the next call, or the end). */
+    void startTimeout(std::chrono::steady_clock::duration timeout);
     void onHandshake(const boost::system::error_code& error);
     void doRead();
     void onRead(const boost::system::error_code& error);
@@ -42,13 +44,14 @@ private:
     /** Closes the TCP connection without a TLS goodbye or an answer. */
     void abort();
 
-    boost::beast::ssl_stream<boost::beast::tcp_stream> m_stream; // owned; handed to a RelaySession on upgrade
+    std::optional<ServerTlsStream> m_stream; // moves into a RelaySession on upgrade
     ServiceState& m_state; // outlives every session
     ServiceRouter& m_router; // outlives every session
     boost::beast::flat_buffer m_buffer;
     std::optional<boost::beast::http::request_parser<boost::beast::http::string_body>> m_parser;
     HttpRequest m_request; // the request being answered
     std::shared_ptr<HttpResponse> m_response; // the answer being written
+    boost::asio::steady_timer m_timeout; // the handshake's, then each request's deadline
     boost::asio::steady_timer m_delay; // delay faults
     boost::asio::steady_timer m_awaitingAnswer; // holds the session on its loop while the router works
 };

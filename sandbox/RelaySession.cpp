@@ -37,7 +37,8 @@ bool isStopped(const boost::system::error_code& error)
 {
     return error == net::error::operation_aborted || error == websocket::error::closed || error == net::error::eof
         || error == beast::error::timeout || error == net::ssl::error::stream_truncated
-        || error == net::error::connection_reset || error == net::error::broken_pipe;
+        || error == net::error::connection_reset || error == net::error::broken_pipe
+        || error == net::error::bad_descriptor;
 }
 
 } // namespace
@@ -50,7 +51,7 @@ RelaySession::Outgoing RelaySession::Outgoing::whole(std::string packet, bool te
     return message;
 }
 
-RelaySession::RelaySession(TlsStream stream, ServiceState& state, std::string serial)
+RelaySession::RelaySession(ServerTlsStream stream, ServiceState& state, std::string serial)
     : m_ws(std::move(stream))
     , m_state(state)
     , m_serial(std::move(serial))
@@ -67,7 +68,6 @@ RelaySession::~RelaySession()
 
 void RelaySession::run(HttpRequest request)
 {
-    beast::get_lowest_layer(m_ws).expires_never();
     websocket::stream_base::timeout timeouts = websocket::stream_base::timeout::suggested(beast::role_type::server);
     timeouts.handshake_timeout = std::chrono::seconds(10);
     timeouts.idle_timeout = websocket::stream_base::none(); // the relay's own pings watch the peer
@@ -191,7 +191,7 @@ void RelaySession::showFault(const Fault& fault)
 
 void RelaySession::drop()
 {
-    auto& socket = beast::get_lowest_layer(m_ws).socket();
+    auto& socket = m_ws.next_layer().tls().socket();
     boost::system::error_code ignored;
     socket.shutdown(net::ip::tcp::socket::shutdown_both, ignored);
     socket.close(ignored);
@@ -351,9 +351,9 @@ void RelaySession::doWrite()
     m_ws.binary(!message.text);
     // One frame straight from where the bytes are: the payload is never gathered into a message buffer.
     const std::string_view trailer = message.hasPayload() ? RelayPayloadHeader::kTrailer : std::string_view();
-    const std::array<net::const_buffer, 4> buffers {
-        net::buffer(message.packet), net::buffer(message.header.text()),
-        net::buffer(message.payload(), message.payloadSize), net::buffer(trailer)};
+    const std::array<net::const_buffer, 4> buffers {net::buffer(message.packet), net::buffer(message.header.text()),
+                                                    net::buffer(message.payload(), message.payloadSize),
+                                                    net::buffer(trailer)};
     m_ws.async_write(buffers, [self = shared_from_this()](const boost::system::error_code& error, std::size_t) {
         self->onWrite(error);
     });
@@ -435,7 +435,7 @@ void RelaySession::finish()
         m_state.relays.remove(m_identity);
     }
     boost::system::error_code ignored;
-    beast::get_lowest_layer(m_ws).socket().close(ignored);
+    m_ws.next_layer().tls().socket().close(ignored);
 }
 
 } // namespace vantrel::sandbox

@@ -4,12 +4,11 @@
 #include "sandbox/Fault.h"
 #include "sandbox/HttpMessages.h"
 #include "sandbox/RelayPayloadHeader.h"
+#include "sandbox/ServerTlsStream.h"
 
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
-#include <boost/beast/core/tcp_stream.hpp>
-#include <boost/beast/ssl/ssl_stream.hpp>
 #include <boost/beast/websocket/stream.hpp>
 
 #include <cstdint>
@@ -37,11 +36,11 @@ struct ServiceState;
  */
 class RelaySession : public std::enable_shared_from_this<RelaySession> {
 public:
-    using TlsStream = boost::beast::ssl_stream<boost::beast::tcp_stream>;
     /** Gets the route number, or nothing when the target could not be connected or the session has ended. */
     using RouteOpened = std::function<void(std::optional<std::int64_t>)>;
 
-    RelaySession(TlsStream stream, ServiceState& state, std::string serial);
+    /** Takes over the TLS connection of the upgrade request (handshake done). */
+    RelaySession(ServerTlsStream stream, ServiceState& state, std::string serial);
     ~RelaySession();
     RelaySession(const RelaySession&) = delete;
     RelaySession& operator=(const RelaySession&) = delete;
@@ -100,7 +99,7 @@ private:
     void finish();
     void drop();
 
-    boost::beast::websocket::stream<TlsStream> m_ws; // owned; the client connection
+    boost::beast::websocket::stream<ServerTlsStream> m_ws; // owned; the client connection
     ServiceState& m_state; // outlives every session
     const std::string m_serial;
     std::string m_identity; // set once the handshake is done

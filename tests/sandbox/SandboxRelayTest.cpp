@@ -365,9 +365,8 @@ TEST_F(RelayTargetTest, PayloadsReachTheTargetIntactWhetherItKeepsUpOrNot)
     EXPECT_TRUE(received == sent) << "the bytes differ from offset "
                                   << std::mismatch(received.begin(), received.end(), sent.begin()).first
             - received.begin();
-    EXPECT_TRUE(eventually([&] {
-        return sandbox().relayCounters().bytesToTargets == static_cast<std::int64_t>(sent.size());
-    }));
+    EXPECT_TRUE(
+        eventually([&] { return sandbox().relayCounters().bytesToTargets == static_cast<std::int64_t>(sent.size()); }));
 }
 
 } // namespace
